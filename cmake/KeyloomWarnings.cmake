@@ -1,0 +1,18 @@
+# Warning and sanitizer flags shared by every target of ours.
+add_library(keyloom_build_flags INTERFACE)
+target_compile_options(keyloom_build_flags INTERFACE -Wall -Wextra -Wpedantic)
+if(KEYLOOM_WERROR)
+    target_compile_options(keyloom_build_flags INTERFACE -Werror)
+endif()
+
+if(KEYLOOM_SANITIZE STREQUAL "address")
+    set(_keyloom_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(KEYLOOM_SANITIZE STREQUAL "thread")
+    set(_keyloom_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(KEYLOOM_SANITIZE)
+    message(FATAL_ERROR "KEYLOOM_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+if(_keyloom_san)
+    target_compile_options(keyloom_build_flags INTERFACE ${_keyloom_san})
+    target_link_options(keyloom_build_flags INTERFACE ${_keyloom_san})
+endif()

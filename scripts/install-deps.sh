@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what Keyloom needs to build, run and test on Debian 12. Idempotent.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config git
+    # Qt 6
+    qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
+    libqt6svg6-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
+    qml6-module-qttest qml6-module-qtquick-dialogs
+    # X11
+    libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev
+    libxkbfile-dev
+    # running and testing under a real X server
+    xvfb xauth x11-utils x11-xkb-utils xkb-data
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+// The per-user preferences file. Every write goes to disk at once, atomically,
+// and the file stays readable by its owner only: snippets may hold secrets.
+class PreferenceStore {
+public:
+    /// The file used by the program: $XDG_CONFIG_HOME/keyloom/keyloom.conf.
+    static QString defaultPath();
+
+    explicit PreferenceStore(const QString &path);
+
+    QString path() const { return m_path; }
+
+    /// The stored value, or an invalid variant when the key is missing.
+    QVariant value(const QString &key) const;
+    bool contains(const QString &key) const;
+
+    /// Writes and syncs; a failure is said once on standard error and the value stays in memory.
+    void setValue(const QString &key, const QVariant &value);
+
+private:
+    void makePrivate();
+
+    QString m_path;
+    std::unique_ptr<QSettings> m_settings;
+    bool m_failureReported = false;
+};

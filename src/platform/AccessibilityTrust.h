@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Whether the desktop lets us watch the keyboard and post synthetic keys.
+class AccessibilityTrust {
+public:
+    virtual ~AccessibilityTrust() = default;
+
+    /// Asked afresh each time; never cached.
+    virtual bool isTrusted() = 0;
+
+    /// A short, concrete explanation of what is missing; empty when trusted.
+    virtual QString missingReason() = 0;
+
+    /// Asks the user to grant what is missing; does nothing when already trusted.
+    virtual void request() = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QStringView>
+#include <QtGlobal>
+
+#include <memory>
+
+// One typing run's access to the keyboard. Created, used and destroyed on the
+// run's worker thread; destroying it releases every key it pressed and undoes
+// every change it made to the desktop (keymap entries and the like).
+class KeySession {
+public:
+    virtual ~KeySession() = default;
+
+    /// True while the key with this canonical code is physically held down.
+    virtual bool isKeyDown(quint16 keyCode) = 0;
+
+    /// Hint that these characters will be typed soon, so the session can prepare them in one go.
+    virtual void prepare(QStringView upcoming) = 0;
+
+    /// Posts one key event; a non-empty text is what the event types instead of the key's own character.
+    virtual void postKey(quint16 keyCode, bool down, QStringView text) = 0;
+};
+
+// Synthetic keyboard input into whatever window has the focus.
+class KeyInjector {
+public:
+    virtual ~KeyInjector() = default;
+
+    /// Opens a session for one run on the calling thread; null when the desktop cannot be reached.
+    virtual std::unique_ptr<KeySession> openSession() = 0;
+};

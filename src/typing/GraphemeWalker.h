@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// Walks a text one user-perceived character (extended grapheme cluster) at a
+// time. It looks at a bounded window ahead, never the whole text, so typing a
+// multi-megabyte clipboard starts at once.
+class GraphemeWalker {
+public:
+    explicit GraphemeWalker(QString text, qsizetype window = 4096);
+
+    /// The next cluster, or nothing at the end of the text.
+    std::optional<QStringView> next();
+
+    /// The text from the current position on (for look-ahead hints).
+    QStringView remaining() const { return QStringView(m_text).sliced(m_pos); }
+
+private:
+    void refill();
+
+    QString m_text;
+    qsizetype m_window;
+    qsizetype m_pos = 0;
+    // Boundaries (absolute offsets) known to be final, in ascending order.
+    QList<qsizetype> m_ends;
+    qsizetype m_nextEnd = 0;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <stop_token>
+
+class KeySession;
+class Pauser;
+
+namespace KeystrokeEngine {
+
+inline constexpr std::chrono::nanoseconds pollInterval = std::chrono::milliseconds(5);
+inline constexpr std::chrono::nanoseconds settlePause = std::chrono::milliseconds(20);
+
+/// The keys a run waits on: the shortcut's key, then both keys of each modifier it uses.
+QList<quint16> keysToWatch(quint16 keyCode, quint64 modifiers);
+
+/// The pause after one character: delay × 1,000,000 ns, truncated; 0 for a delay that is not a sane number.
+std::chrono::nanoseconds pauseAfterCharacter(double delayMs);
+
+/// Returns once every key of the shortcut is up and the settle pause is over, or on a stop request.
+void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop, quint16 keyCode,
+                       quint64 modifiers);
+
+/// Types the text one key press per user-perceived character, pausing after each; stops on request.
+void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
+              double delayMs);
+
+} // namespace KeystrokeEngine

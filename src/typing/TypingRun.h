@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+class KeyInjector;
+class Pauser;
+
+// What a run captures when it starts; later changes of the settings do not reach it.
+struct TypingRunParams {
+    QString text;
+    double delayMs = 30.0;
+    quint16 keyCode = 41;
+    quint64 modifiers = 0;
+    bool listMode = false;
+};
+
+// One typing run on a worker thread of its own: wait for the shortcut's keys to
+// be released, then type. Destroying the run requests a stop and joins.
+class TypingRun {
+public:
+    /// Called on the worker thread when the run is over; completed is false after a stop request.
+    using Finished = std::function<void(bool completed)>;
+
+    TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams params, Finished finished);
+    ~TypingRun();
+
+    TypingRun(const TypingRun &) = delete;
+    TypingRun &operator=(const TypingRun &) = delete;
+
+    /// Asks the run to stop at its next test or pause; never waits.
+    void requestStop() { m_thread.request_stop(); }
+
+private:
+    std::jthread m_thread;
+};
