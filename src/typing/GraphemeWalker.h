@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -18,13 +19,20 @@ public:
     /// The text from the current position on (for look-ahead hints).
     QStringView remaining() const { return QStringView(m_text).sliced(m_pos); }
 
+    /// Offset just past the last cluster returned.
+    qsizetype position() const { return m_pos; }
+
+    /// Offset up to which clusters are already known (at least position()).
+    qsizetype scannedEnd() const { return m_ends.isEmpty() ? m_pos : m_ends.last(); }
+
 private:
     void refill();
 
     QString m_text;
     qsizetype m_window;
     qsizetype m_pos = 0;
-    // Boundaries (absolute offsets) known to be final, in ascending order.
+    // Boundaries (absolute offsets) known to be final, in ascending order;
+    // m_nextEnd indexes the end of the next cluster to return.
     QList<qsizetype> m_ends;
     qsizetype m_nextEnd = 0;
 };

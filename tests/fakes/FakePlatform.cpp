@@ -51,6 +51,7 @@ void Recorder::clear()
     std::lock_guard lock(m_mutex);
     m_steps.clear();
     m_queries.clear();
+    m_prepared.clear();
 }
 
 void Recorder::setKeyDown(quint16 keyCode, bool down)
@@ -75,13 +76,25 @@ QList<quint16> Recorder::keyQueries() const
     return m_queries;
 }
 
+void Recorder::addPrepared(QStringView text)
+{
+    std::lock_guard lock(m_mutex);
+    m_prepared.append({m_steps.size(), text.toString()});
+}
+
+QList<PreparedText> Recorder::prepared() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_prepared;
+}
+
 namespace {
 class FakeSession final : public KeySession {
 public:
     explicit FakeSession(Recorder &recorder) : m_recorder(recorder) {}
     ~FakeSession() override { ++m_recorder.sessionsClosed; }
     bool isKeyDown(quint16 keyCode) override { return m_recorder.isKeyDown(keyCode); }
-    void prepare(QStringView) override {}
+    void prepare(QStringView upcoming) override { m_recorder.addPrepared(upcoming); }
     void postKey(quint16 keyCode, bool down, QStringView text) override
     {
         m_recorder.add({down ? RecordedStep::Down : RecordedStep::Up, keyCode, text.toString(), 0});
@@ -106,7 +119,9 @@ bool FakePauser::pause(std::chrono::nanoseconds duration, std::stop_token stop)
     std::unique_lock lock(m_mutex);
     ++m_waiting;
     m_cv.notify_all();
-    const bool stopped = !m_cv.wait(lock, stop, [&] { return !m_holding; });
+    const bool stopped = !m_cv.wait(lock, stop, [&] { return !m_holding || m_passes > 0; });
+    if (!stopped && m_holding)
+        --m_passes;
     --m_waiting;
     return !stopped && !stop.stop_requested();
 }
@@ -115,6 +130,16 @@ void FakePauser::hold()
 {
     std::lock_guard lock(m_mutex);
     m_holding = true;
+    m_passes = 0;
+}
+
+void FakePauser::step()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_passes;
+    }
+    m_cv.notify_all();
 }
 
 void FakePauser::release()

@@ -28,6 +28,12 @@ struct RecordedStep {
     friend bool operator==(const RecordedStep &, const RecordedStep &) = default;
 };
 
+// A look-ahead hint a session received, and how many steps were recorded before it.
+struct PreparedText {
+    qsizetype stepsBefore = 0;
+    QString text;
+};
+
 // Shared between the injector's sessions, the pauser and the test; guarded by a mutex
 // because runs post from their worker threads.
 class Recorder {
@@ -46,6 +52,10 @@ public:
     bool isKeyDown(quint16 keyCode) const;
     QList<quint16> keyQueries() const;
 
+    // Look-ahead hints passed to KeySession::prepare, in order.
+    void addPrepared(QStringView text);
+    QList<PreparedText> prepared() const;
+
     // Sessions opened and closed.
     std::atomic<int> sessionsOpened = 0;
     std::atomic<int> sessionsClosed = 0;
@@ -56,6 +66,7 @@ private:
     QList<RecordedStep> m_steps;
     QSet<quint16> m_down;
     QList<quint16> m_queries;
+    QList<PreparedText> m_prepared;
 };
 
 class FakeKeyInjector final : public KeyInjector {
@@ -79,6 +90,8 @@ public:
     void hold();
     /// Lets blocked pauses (and later ones) return.
     void release();
+    /// While holding, lets exactly one pause (blocked now or the next one) return.
+    void step();
     /// Waits until a pause is blocked in hold().
     bool waitUntilHeld(std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
@@ -88,6 +101,7 @@ private:
     std::condition_variable_any m_cv;
     bool m_holding = false;
     int m_waiting = 0;
+    int m_passes = 0;
 };
 
 class FakeKeyboardTap final : public KeyboardTap {

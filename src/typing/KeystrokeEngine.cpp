@@ -1,0 +1,120 @@
+#include "KeystrokeEngine.h"
+
+#include "GraphemeWalker.h"
+#include "Pauser.h"
+#include "platform/KeyCodes.h"
+#include "platform/KeyInjector.h"
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace KeystrokeEngine {
+
+namespace {
+
+struct ModifierKeys {
+    quint64 flag;
+    quint16 left;
+    quint16 right;
+};
+
+// The order in which a run waits on the modifiers' keys.
+constexpr ModifierKeys modifierKeys[] = {
+    {ModifierFlag::Control, KeyCode::Control, KeyCode::RightControl},
+    {ModifierFlag::Command, KeyCode::Command, KeyCode::RightCommand},
+    {ModifierFlag::Option, KeyCode::Option, KeyCode::RightOption},
+    {ModifierFlag::Shift, KeyCode::Shift, KeyCode::RightShift},
+};
+
+// Returns the key that types this cluster by itself, or nothing when it travels as text.
+// CR LF counts as one Return so that Windows line ends do not type blank lines.
+std::optional<quint16> ownKey(QStringView cluster)
+{
+    if (cluster == u"\n" || cluster == u"\r" || cluster == u"\r\n")
+        return KeyCode::Return;
+    if (cluster == u"\t")
+        return KeyCode::Tab;
+    return std::nullopt;
+}
+
+bool anyKeyDown(KeySession &session, const QList<quint16> &keys)
+{
+    for (quint16 key : keys) {
+        if (session.isKeyDown(key))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QList<quint16> keysToWatch(quint16 keyCode, quint64 modifiers)
+{
+    QList<quint16> keys{keyCode};
+    for (const ModifierKeys &m : modifierKeys) {
+        if (modifiers & m.flag)
+            keys << m.left << m.right;
+    }
+    return keys;
+}
+
+std::chrono::nanoseconds pauseAfterCharacter(double delayMs)
+{
+    const double ns = delayMs * 1e6;
+    // 2^63: the first value that no longer fits; NaN fails the first test too.
+    constexpr double limit = 9223372036854775808.0;
+    if (!(ns >= 0.0) || ns >= limit)
+        return std::chrono::nanoseconds::zero();
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(ns));
+}
+
+void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop, quint16 keyCode,
+                       quint64 modifiers)
+{
+    const QList<quint16> keys = keysToWatch(keyCode, modifiers);
+    // An early end of a pause is ignored here: the stop test after the next poll returns.
+    while (anyKeyDown(session, keys)) {
+        if (stop.stop_requested())
+            return;
+        pauser.pause(pollInterval, stop);
+    }
+    if (stop.stop_requested())
+        return;
+    pauser.pause(settlePause, stop);
+}
+
+void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
+              double delayMs)
+{
+    const std::chrono::nanoseconds pause = pauseAfterCharacter(delayMs);
+    const QStringView all(text);
+    GraphemeWalker walker(text);
+    qsizetype prepared = 0;
+    for (;;) {
+        if (stop.stop_requested())
+            return;
+        const std::optional<QStringView> cluster = walker.next();
+        if (!cluster)
+            return;
+        // Hand the session each newly scanned window before its first character is typed.
+        if (walker.position() > prepared) {
+            const qsizetype start = walker.position() - cluster->size();
+            prepared = walker.scannedEnd();
+            session.prepare(all.sliced(start, prepared - start));
+        }
+        // Down and up back to back: a stop never falls between them.
+        if (const std::optional<quint16> key = ownKey(*cluster)) {
+            session.postKey(*key, true, {});
+            session.postKey(*key, false, {});
+        } else {
+            // Key 0 with a text: the event types the text, not the key's own character.
+            session.postKey(KeyCode::A, true, *cluster);
+            session.postKey(KeyCode::A, false, *cluster);
+        }
+        if (!pauser.pause(pause, stop))
+            return;
+    }
+}
+
+} // namespace KeystrokeEngine

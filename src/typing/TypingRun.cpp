@@ -1,0 +1,33 @@
+#include "TypingRun.h"
+
+#include "KeystrokeEngine.h"
+#include "platform/KeyInjector.h"
+
+#include <utility>
+
+TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams params,
+                     Finished finished)
+    : m_thread([&injector, &pauser, params = std::move(params),
+                finished = std::move(finished)](std::stop_token stop) {
+          bool completed = false;
+          {
+              // The session belongs to this thread (an X connection is not shared) and
+              // must be gone, keys released and keymap restored, before anyone hears
+              // that the run is over.
+              const std::unique_ptr<KeySession> session = injector.openSession();
+              if (session) {
+                  KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
+                                                     params.modifiers);
+                  KeystrokeEngine::typeText(*session, pauser, stop, params.text, params.delayMs);
+                  completed = !stop.stop_requested();
+              }
+          }
+          if (finished)
+              finished(completed);
+      })
+{
+}
+
+// The jthread requests a stop and joins. Never destroy a run from its own
+// finished callback: that would join the thread from itself.
+TypingRun::~TypingRun() = default;
