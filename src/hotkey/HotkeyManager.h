@@ -45,4 +45,6 @@ private:
     KeyboardTap &m_tap;
     bool m_installed = false;
     bool m_escapeWatched = false;
+    bool m_handling = false;
+    bool m_watchPending = false;
 };

@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <memory>
+#include <span>
+#include <vector>
 
 class HotkeyManager;
 class Pauser;
@@ -133,9 +135,8 @@ signals:
 
 private:
     struct Setting;
-    friend struct Setting;
-    static const Setting &settingFor(const void *field);
-
+    static std::span<const Setting> settingsTable();
+    template <typename T> static const Setting &settingFor(T AppState::*field);
     template <typename T> void assign(T AppState::*field, T value);
     void writeSetting(const Setting &setting);
     void loadSettings();

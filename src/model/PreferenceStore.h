@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -8,7 +9,8 @@
 
 // The per-user preferences file. Every write goes to disk at once, atomically,
 // and the file stays readable by its owner only: snippets may hold secrets.
-class PreferenceStore {
+class PreferenceStore : public QObject {
+    Q_OBJECT
 public:
     /// The file used by the program: $XDG_CONFIG_HOME/keyloom/keyloom.conf.
     static QString defaultPath();
@@ -23,6 +25,10 @@ public:
 
     /// Writes and syncs; a failure is said once on standard error and the value stays in memory.
     void setValue(const QString &key, const QVariant &value);
+
+signals:
+    /// A value was handed to the file (whether or not the disk took it).
+    void written(const QString &key);
 
 private:
     void makePrivate();

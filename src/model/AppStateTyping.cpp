@@ -1,0 +1,153 @@
+#include "AppState.h"
+
+#include "hotkey/HotkeyManager.h"
+#include "platform/Clipboard.h"
+#include "typing/TypingRun.h"
+
+#include <QPointer>
+
+namespace {
+
+// Key codes are 16-bit; anything else can only come from a hand-edited store and is
+// replaced by the initial key so neither registration nor a run sees it.
+quint16 narrowedKeyCode(qint64 keyCode)
+{
+    return keyCode >= 0 && keyCode <= 0xFFFF ? quint16(keyCode) : quint16(41);
+}
+
+} // namespace
+
+void AppState::toggleTyping()
+{
+    if (m_isTyping) {
+        stopTyping();
+        return;
+    }
+
+    TypingRunParams params;
+    if (m_typingMode == TypingMode::Playlist) {
+        if (m_snippets.isEmpty())
+            return;
+        const qint64 last = m_snippets.size() - 1;
+        const qint64 index = std::clamp<qint64>(m_currentSnippetIndex, 0, last);
+        const QString &text = m_snippets.at(index).text;
+        if (text.isEmpty())
+            return;
+        // A copy of its own, so the worker shares no reference count with the list.
+        params.text = QString(text.constData(), text.size());
+    } else {
+        std::optional<QString> text = m_platform.clipboard.text();
+        if (!text || text->isEmpty())
+            return;
+        params.text = std::move(*text);
+        params.text.detach();
+    }
+
+    setIsTyping(true);
+    params.delayMs = m_typingSpeedMs;
+    params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
+    params.modifiers = hotkeyModifierFlags();
+    params.listMode = m_typingMode == TypingMode::Playlist;
+
+    const quint64 runId = ++m_lastRunId;
+    const bool listMode = params.listMode;
+    // The end steps run on the main thread; the worker only posts them. The destructor
+    // joins every run, so `this` outlives each worker.
+    auto finished = [this, runId, listMode](bool completed) {
+        QMetaObject::invokeMethod(
+            this, [this, runId, listMode, completed] { runFinished(runId, listMode && completed); },
+            Qt::QueuedConnection);
+    };
+    m_runs.emplace_back(runId, std::make_unique<TypingRun>(m_platform.injector, *m_pauser,
+                                                            std::move(params), finished));
+    m_typingTask = runId;
+}
+
+void AppState::stopTyping()
+{
+    if (m_typingTask != 0) {
+        for (auto &[id, run] : m_runs) {
+            if (id == m_typingTask)
+                run->requestStop();
+        }
+        m_typingTask = 0;
+    }
+    setIsTyping(false);
+}
+
+void AppState::runFinished(quint64 runId, bool advance)
+{
+    // A stopped run reports back after a newer one may have started: its end steps
+    // belong to no one, so only the current run may touch the state.
+    if (runId == m_typingTask) {
+        if (advance)
+            advanceSnippet();
+        m_typingTask = 0;
+        setIsTyping(false);
+    }
+    // The worker has nothing left to do but return, so this join is immediate.
+    std::erase_if(m_runs, [runId](const auto &entry) { return entry.first == runId; });
+    emit typingTaskEnded();
+}
+
+void AppState::advanceSnippet()
+{
+    const qint64 count = m_snippets.size();
+    if (count == 0)
+        return;
+    setCurrentSnippetIndex((m_currentSnippetIndex + 1) % count);
+}
+
+void AppState::previousSnippet()
+{
+    const qint64 count = m_snippets.size();
+    if (count == 0)
+        return;
+    setCurrentSnippetIndex((m_currentSnippetIndex - 1 + count) % count);
+}
+
+void AppState::applyShortcutsToManager()
+{
+    HotkeyManager &manager = *m_hotkeyManager;
+    manager.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
+    manager.modifiers = hotkeyModifierFlags();
+    manager.prevKeyCode = narrowedKeyCode(m_prevHotkeyKeyCode);
+    manager.prevModifiers = prevHotkeyModifierFlags();
+    manager.prevEnabled = true;
+}
+
+void AppState::setupHotkey()
+{
+    applyShortcutsToManager();
+    // The manager belongs to this object, but the callbacks still hold it weakly.
+    const QPointer<AppState> self(this);
+    HotkeyManager &manager = *m_hotkeyManager;
+    manager.onHotkeyTriggered = [self] {
+        if (!self)
+            return false;
+        self->toggleTyping();
+        return true;
+    };
+    manager.onEscapePressed = [self] {
+        if (!self || !self->isTyping())
+            return false;
+        self->stopTyping();
+        return true;
+    };
+    manager.onPrevTriggered = [self] {
+        if (!self || self->typingMode() != TypingMode::Playlist || self->snippets().isEmpty())
+            return false;
+        self->previousSnippet();
+        return true;
+    };
+    manager.installTap();
+}
+
+void AppState::updateHotkey()
+{
+    if (m_isInitializing)
+        return;
+    m_hotkeyManager->removeTap();
+    applyShortcutsToManager();
+    m_hotkeyManager->installTap();
+}
