@@ -1,0 +1,168 @@
+#include "X11KeySession.h"
+
+#include "X11SpareKeys.h"
+#include "X11TextKeysyms.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+#include "X11Headers.h"
+
+std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName)
+{
+    Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    if (!display)
+        return nullptr;
+    int event = 0, error = 0, major = 0, minor = 0;
+    int opcode = 0, xkbEvent = 0, xkbError = 0;
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor)
+        || !XkbQueryExtension(display, &opcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+        XCloseDisplay(display);
+        return nullptr;
+    }
+    std::unique_ptr<X11KeySession> session(new X11KeySession(display));
+    session->m_xkbEventBase = xkbEvent;
+    return session;
+}
+
+X11KeySession::X11KeySession(Display *display)
+    : m_display(display)
+{
+    // Keymap changes by others must reach us so that stale bindings are noticed.
+    XkbSelectEvents(m_display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                    XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    m_keyCodes.refresh(m_display);
+    m_spareKeys = std::make_unique<X11SpareKeys>(m_display);
+    drainEvents();
+}
+
+X11KeySession::~X11KeySession()
+{
+    for (quint8 kc : std::as_const(m_down))
+        XTestFakeKeyEvent(m_display, kc, False, CurrentTime);
+    XSync(m_display, False);
+    m_spareKeys.reset();
+    XCloseDisplay(m_display);
+}
+
+bool X11KeySession::isKeyDown(quint16 keyCode)
+{
+    const std::optional<quint8> kc = m_keyCodes.xKeyCode(keyCode);
+    if (!kc)
+        return false;
+    char keys[32] = {};
+    XQueryKeymap(m_display, keys);
+    return keys[*kc / 8] & (1 << (*kc % 8));
+}
+
+void X11KeySession::prepare(QStringView upcoming)
+{
+    drainEvents();
+    m_upcoming.clear();
+    for (quint32 sym : X11TextKeysyms::forText(upcoming)) {
+        if (!X11TextKeysyms::isRealKey(sym))
+            m_upcoming.push_back(sym);
+    }
+    m_upcomingPos = 0;
+    m_spareKeys->bind({}, upcomingKeysyms());
+}
+
+void X11KeySession::postKey(quint16 keyCode, bool down, QStringView text)
+{
+    drainEvents();
+    if (text.isEmpty()) {
+        if (const std::optional<quint8> kc = m_keyCodes.xKeyCode(keyCode))
+            fakeKey(*kc, down);
+        XFlush(m_display);
+        return;
+    }
+    // The whole cluster goes out on the key-down, each code point pressed and
+    // released in turn, so nothing can come between its parts.
+    if (down)
+        typeKeysyms(X11TextKeysyms::forText(text));
+}
+
+void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
+{
+    std::vector<quint32> required;
+    for (quint32 sym : keysyms) {
+        if (!X11TextKeysyms::isRealKey(sym) && std::find(required.begin(), required.end(), sym) == required.end())
+            required.push_back(sym);
+    }
+    if (!required.empty()) {
+        if (int(required.size()) > m_spareKeys->capacity())
+            return; // cannot be typed whole; typing a part would garble it
+        if (m_spareKeys->isStale()
+            || std::any_of(required.begin(), required.end(),
+                           [this](quint32 s) { return !m_spareKeys->keyCodeFor(s); })) {
+            if (!m_spareKeys->bind(required, upcomingKeysyms()))
+                return;
+        }
+    }
+    for (quint32 sym : keysyms) {
+        std::optional<quint8> kc;
+        if (X11TextKeysyms::isRealKey(sym))
+            kc = m_keyCodes.xKeyCode(sym == XK_Return ? quint16(36) : quint16(48));
+        else
+            kc = m_spareKeys->keyCodeFor(sym);
+        if (!kc)
+            continue;
+        fakeKey(*kc, true);
+        fakeKey(*kc, false);
+        m_spareKeys->markUsed(sym);
+    }
+    XFlush(m_display);
+
+    // Follow the typed text through the prepared window.
+    std::vector<quint32> chars;
+    for (quint32 sym : keysyms) {
+        if (!X11TextKeysyms::isRealKey(sym))
+            chars.push_back(sym);
+    }
+    if (m_upcomingPos + chars.size() <= m_upcoming.size()
+        && std::equal(chars.begin(), chars.end(), m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
+        m_upcomingPos += chars.size();
+}
+
+std::vector<quint32> X11KeySession::upcomingKeysyms() const
+{
+    // The distinct keysyms coming next, as many as fit at once.
+    std::vector<quint32> wanted;
+    QSet<quint32> seen;
+    const size_t limit = size_t(std::max(0, m_spareKeys->capacity()));
+    for (size_t i = m_upcomingPos; i < m_upcoming.size() && wanted.size() < limit; ++i) {
+        if (!seen.contains(m_upcoming[i])) {
+            seen.insert(m_upcoming[i]);
+            wanted.push_back(m_upcoming[i]);
+        }
+    }
+    return wanted;
+}
+
+void X11KeySession::fakeKey(quint8 xKeyCode, bool down)
+{
+    XTestFakeKeyEvent(m_display, xKeyCode, down ? True : False, CurrentTime);
+    if (down)
+        m_down.insert(xKeyCode);
+    else
+        m_down.remove(xKeyCode);
+}
+
+void X11KeySession::drainEvents()
+{
+    bool changed = false;
+    while (XPending(m_display)) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (event.type == MappingNotify || event.type == m_xkbEventBase)
+            changed = true;
+    }
+    // Our own changes come back here too; checking again is cheap and catches
+    // a layout switch that took our bindings away.
+    if (changed) {
+        m_keyCodes.refresh(m_display);
+        m_spareKeys->invalidate();
+    }
+}

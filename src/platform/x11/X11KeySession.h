@@ -1,0 +1,43 @@
+#pragma once
+
+#include "X11KeyCodes.h"
+#include "platform/KeyInjector.h"
+
+#include <QByteArray>
+#include <QSet>
+
+#include <memory>
+#include <vector>
+
+struct _XDisplay;
+class X11SpareKeys;
+
+// One typing run's keyboard on an X connection of its own, used only by the
+// thread that opened it. Characters go out on spare keycodes bound to their
+// keysyms; Return and Tab use the real keys.
+class X11KeySession final : public KeySession {
+public:
+    /// Connects to the display; null when it cannot be reached or lacks XTEST or XKB.
+    static std::unique_ptr<X11KeySession> open(const QByteArray &displayName);
+    ~X11KeySession() override;
+
+    bool isKeyDown(quint16 keyCode) override;
+    void prepare(QStringView upcoming) override;
+    void postKey(quint16 keyCode, bool down, QStringView text) override;
+
+private:
+    explicit X11KeySession(_XDisplay *display);
+
+    void drainEvents();
+    void fakeKey(quint8 xKeyCode, bool down);
+    void typeKeysyms(const std::vector<quint32> &keysyms);
+    std::vector<quint32> upcomingKeysyms() const;
+
+    _XDisplay *m_display;
+    int m_xkbEventBase = 0;
+    X11KeyCodes m_keyCodes;
+    std::unique_ptr<X11SpareKeys> m_spareKeys;
+    QSet<quint8> m_down;
+    std::vector<quint32> m_upcoming;
+    size_t m_upcomingPos = 0;
+};
