@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     # Qt 6
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
-    libqt6svg6-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
+    qt6-svg-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qttest qml6-module-qtquick-dialogs
