@@ -5,6 +5,99 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// Scripts for which QTextBoundaryFinder replaces the Unicode rules by its own
+// syllable rules. Those work on UTF-16 units and split surrogate pairs that
+// share the script run (an emoji after a Hindi or Thai word), and they depend
+// on where the scanned text starts.
+bool hasTailoredBreaks(QChar::Script script)
+{
+    switch (script) {
+    case QChar::Script_Devanagari:
+    case QChar::Script_Bengali:
+    case QChar::Script_Gurmukhi:
+    case QChar::Script_Gujarati:
+    case QChar::Script_Oriya:
+    case QChar::Script_Tamil:
+    case QChar::Script_Telugu:
+    case QChar::Script_Kannada:
+    case QChar::Script_Malayalam:
+    case QChar::Script_Sinhala:
+    case QChar::Script_Thai:
+    case QChar::Script_Tibetan:
+    case QChar::Script_Myanmar:
+    case QChar::Script_Khmer:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Stand-ins of untailored scripts with the same grapheme break class.
+constexpr char16_t anyStandIn = u'a';
+constexpr char16_t extendStandIn = 0x0301;      // combining acute accent
+constexpr char16_t spacingMarkStandIn = 0x1B04; // Balinese sign bisah
+constexpr char16_t prependStandIn = 0x0600;     // Arabic number sign
+
+// The grapheme break class of a character of a tailored script, as a stand-in.
+char16_t standInFor(char16_t unit)
+{
+    switch (unit) {
+    // Spacing marks that extend (Other_Grapheme_Extend).
+    case 0x09BE: case 0x09D7: case 0x0B3E: case 0x0B57: case 0x0BBE: case 0x0BD7:
+    case 0x0CC2: case 0x0CD5: case 0x0CD6: case 0x0D3E: case 0x0D57: case 0x0DCF: case 0x0DDF:
+        return extendStandIn;
+    // Thai sara am: a letter that is a spacing mark.
+    case 0x0E33:
+        return spacingMarkStandIn;
+    case 0x0D4E:
+        return prependStandIn;
+    // Myanmar spacing marks that the cluster rules leave apart.
+    case 0x102B: case 0x102C: case 0x1038: case 0x1062: case 0x1063: case 0x1064:
+    case 0x1067: case 0x1068: case 0x1069: case 0x106A: case 0x106B: case 0x106C: case 0x106D:
+    case 0x1083: case 0x1087: case 0x1088: case 0x1089: case 0x108A: case 0x108B: case 0x108C:
+    case 0x108F: case 0x109A: case 0x109B: case 0x109C:
+        return anyStandIn;
+    default:
+        break;
+    }
+    switch (QChar(unit).category()) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_Enclosing:
+        return extendStandIn;
+    case QChar::Mark_SpacingCombining:
+        return spacingMarkStandIn;
+    default:
+        return anyStandIn;
+    }
+}
+
+// The text to scan: the same units, except that characters of tailored scripts
+// become stand-ins, so the finder applies the plain Unicode cluster rules.
+QStringView untailored(QStringView text, QString &buffer)
+{
+    const auto tailored = [](QChar c) { return hasTailoredBreaks(c.script()); };
+    const auto first = std::find_if(text.begin(), text.end(), tailored);
+    if (first == text.end())
+        return text;
+    buffer = text.toString();
+    for (qsizetype i = first - text.begin(); i < buffer.size(); ++i) {
+        if (tailored(buffer.at(i)))
+            buffer[i] = QChar(standInFor(buffer.at(i).unicode()));
+    }
+    return buffer;
+}
+
+// Regional indicators (U+1F1E6..U+1F1FF) pair up into flags.
+bool startsWithRegionalIndicator(QStringView text)
+{
+    return text.size() >= 2 && text[0].unicode() == 0xD83C && text[1].unicode() >= 0xDDE6
+        && text[1].unicode() <= 0xDDFF;
+}
+
+} // namespace
+
 GraphemeWalker::GraphemeWalker(QString text, qsizetype window)
     : m_text(std::move(text)), m_window(std::max<qsizetype>(window, 1))
 {
@@ -33,20 +126,34 @@ void GraphemeWalker::refill()
     m_nextEnd = 0;
     const qsizetype size = m_text.size();
     qsizetype length = m_window;
+    QString buffer;
     for (;;) {
         qsizetype end = length >= size - m_pos ? size : m_pos + length;
         // Never cut a surrogate pair: a lone high surrogate would break differently.
         if (end < size && m_text.at(end - 1).isHighSurrogate() && m_text.at(end).isLowSurrogate())
             ++end;
         const bool reachesEnd = end == size;
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, m_text.constData() + m_pos,
-                                   end - m_pos);
+        const QStringView scanned = untailored(QStringView(m_text).sliced(m_pos, end - m_pos), buffer);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, scanned.data(), scanned.size());
         for (qsizetype b = finder.toNextBoundary(); b > 0; b = finder.toNextBoundary()) {
-            if (m_pos + b < end || reachesEnd)
-                m_ends.append(m_pos + b);
+            const qsizetype at = m_pos + b;
+            if (at == end ? !reachesEnd
+                          : m_text.at(at - 1).isHighSurrogate() && m_text.at(at).isLowSurrogate())
+                continue;
+            m_ends.append(at);
         }
-        if (!m_ends.isEmpty())
+        if (!m_ends.isEmpty()) {
+            // The finder loses count of regional indicators that follow a pictograph
+            // and splits the flag; a scan that starts at the first indicator pairs
+            // them right, so stop at the first cluster that begins with one.
+            for (qsizetype i = 0; i < m_ends.size(); ++i) {
+                if (startsWithRegionalIndicator(QStringView(m_text).sliced(m_ends.at(i)))) {
+                    m_ends.resize(i + 1);
+                    break;
+                }
+            }
             return;
+        }
         length = length > size ? size : length * 2;
     }
 }
