@@ -8,7 +8,9 @@
 
 // Walks a text one user-perceived character (extended grapheme cluster) at a
 // time. It looks at a bounded window ahead, never the whole text, so typing a
-// multi-megabyte clipboard starts at once.
+// multi-megabyte clipboard starts at once. Clusters follow the plain Unicode
+// rules, without QTextBoundaryFinder's syllable rules for some Asian scripts,
+// and a surrogate pair is never split.
 class GraphemeWalker {
 public:
     explicit GraphemeWalker(QString text, qsizetype window = 4096);

@@ -217,6 +217,13 @@ void TestKeystrokeEngine::typeText_data()
     QTest::newRow("zwj family") << family << 30.0 << (press(family) << p30);
     QTest::newRow("flag") << flag << 30.0 << (press(flag) << p30);
     QTest::newRow("e with combining acute") << eAcute << 30.0 << (press(eAcute) << p30);
+    const QString ka = fromUcs4({0x0915});
+    const QString grin = fromUcs4({0x1F600});
+    QTest::newRow("emoji after devanagari") << QString(ka + grin) << 30.0
+                                            << (press(ka) << p30 << press(grin) << p30);
+    const QString heart = fromUcs4({0x2764});
+    QTest::newRow("flag after a pictograph") << QString(heart + flag) << 30.0
+                                             << (press(heart) << p30 << press(flag) << p30);
     QTest::newRow("space and quote") << QStringLiteral(" \"") << 0.5
                                      << (press(" ") << pause(500'000) << press("\"")
                                                     << pause(500'000));
