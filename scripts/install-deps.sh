@@ -16,6 +16,9 @@ packages=(
     libxkbfile-dev
     # running and testing under a real X server
     xvfb xauth x11-utils x11-xkb-utils xkb-data
+    # application shell: clipboard timestamps (Qt's platform interface), end-to-end
+    # drivers, desktop-file and AppStream validation, a tray host for screenshots
+    qt6-base-private-dev xdotool xclip desktop-file-utils appstream dpkg-dev trayer imagemagick
 )
 
 missing=()

@@ -1,0 +1,188 @@
+#include "MenuBarContent.h"
+
+#include "model/AppState.h"
+#include "platform/AccessibilityTrust.h"
+#include "platform/Clipboard.h"
+#include "typing/GraphemeWalker.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStyle>
+#include <QWidgetAction>
+
+#include <algorithm>
+
+namespace {
+
+// Marks the entries that are text lines, so callers need not guess from the class.
+constexpr char lineProperty[] = "keyloomTextLine";
+
+// Caption size relative to the menu's own font.
+constexpr double captionScale = 0.85;
+
+} // namespace
+
+MenuBarContent::MenuBarContent(AppState &state, QObject *parent)
+    : QObject(parent), m_state(state), m_menu(std::make_unique<QMenu>())
+{
+    m_menu->setObjectName(QStringLiteral("keyloomMenu"));
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuBarContent::rebuild);
+
+    const auto recompute = [this] { rebuild(); };
+    connect(&m_state, &AppState::isTypingChanged, this, recompute);
+    connect(&m_state, &AppState::typingModeChanged, this, recompute);
+    connect(&m_state, &AppState::snippetsChanged, this, recompute);
+    connect(&m_state, &AppState::currentSnippetIndexChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyDisplayStringChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyKeyCodeChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyControlChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyCommandChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyOptionChanged, this, recompute);
+    connect(&m_state, &AppState::hotkeyShiftChanged, this, recompute);
+    rebuild();
+}
+
+MenuBarContent::~MenuBarContent()
+{
+    delete m_permissionBox;
+}
+
+void MenuBarContent::rebuild()
+{
+    // An entry's own triggered() may be what led here (Stop Typing clears isTyping),
+    // so old entries are detached now and deleted once control is back in the event loop.
+    const QList<QAction *> old = m_menu->actions();
+    for (QAction *action : old) {
+        m_menu->removeAction(action);
+        action->deleteLater();
+    }
+
+    if (!m_state.platform().trust.isTrusted()) {
+        addItem(tr("Grant Accessibility Permission..."), &MenuBarContent::requestPermission);
+        m_menu->addSeparator();
+    }
+
+    if (m_state.isTyping()) {
+        addLine(tr("Typing..."), false);
+        addItem(tr("Stop Typing"), &MenuBarContent::stopTyping);
+    } else {
+        addItem(tr("Keyloom Paste  %1").arg(m_state.hotkeyDisplayString()), &MenuBarContent::togglePaste);
+    }
+    m_menu->addSeparator();
+
+    const SnippetList &snippets = m_state.snippets();
+    if (m_state.typingMode() == TypingMode::Playlist && !snippets.isEmpty()) {
+        const qint64 count = snippets.size();
+        // The index never goes below zero in practice; a hand-edited negative one shows the first.
+        const qint64 index = std::clamp<qint64>(m_state.currentSnippetIndex(), 0, count - 1);
+        addLine(tr("Snippet %1 of %2").arg(index + 1).arg(count), false);
+        addLine(preview(snippets.at(index).text), true);
+        m_menu->addSeparator();
+    }
+
+    addItem(tr("Clear Clipboard"), &MenuBarContent::clearClipboard);
+    m_menu->addSeparator();
+    addItem(tr("Settings..."), &MenuBarContent::openSettings);
+    m_menu->addSeparator();
+    addItem(tr("Quit Keyloom"), &MenuBarContent::quit);
+}
+
+QString MenuBarContent::preview(const QString &text)
+{
+    GraphemeWalker walker(text);
+    qsizetype end = 0;
+    for (int taken = 0; taken < previewLength; ++taken) {
+        if (!walker.next())
+            return text;
+        end = walker.position();
+    }
+    if (!walker.next())
+        return text;
+    return text.left(end) + QStringLiteral("...");
+}
+
+bool MenuBarContent::isTextLine(const QAction *action)
+{
+    return action && action->property(lineProperty).toBool();
+}
+
+void MenuBarContent::addItem(const QString &text, void (MenuBarContent::*slot)())
+{
+    auto *action = new QAction(m_menu.get());
+    // A menu reads '&' as a mnemonic marker; entries have no keyboard equivalents.
+    action->setText(QString(text).replace(QLatin1Char('&'), QLatin1String("&&")));
+    action->setIconVisibleInMenu(false);
+    connect(action, &QAction::triggered, this, slot);
+    m_menu->addAction(action);
+}
+
+void MenuBarContent::addLine(const QString &text, bool secondary)
+{
+    auto *action = new QWidgetAction(m_menu.get());
+    action->setText(text);
+    action->setProperty(lineProperty, true);
+
+    auto *label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    QFont font = m_menu->font();
+    font.setPointSizeF(font.pointSizeF() * captionScale);
+    label->setFont(font);
+    // Lines look like disabled entries without being disabled; the preview is dimmer still.
+    QPalette palette = m_menu->palette();
+    const QColor colour = secondary ? palette.color(QPalette::PlaceholderText)
+                                    : palette.color(QPalette::Disabled, QPalette::WindowText);
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    const QStyle *style = m_menu->style();
+    const int hMargin = style->pixelMetric(QStyle::PM_MenuHMargin, nullptr, m_menu.get())
+        + style->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, m_menu.get()) + 8;
+    label->setContentsMargins(hMargin, 2, hMargin, 2);
+    action->setDefaultWidget(label);
+    m_menu->addAction(action);
+}
+
+void MenuBarContent::requestPermission()
+{
+    m_state.requestAccessibilityPermission();
+    AccessibilityTrust &trust = m_state.platform().trust;
+    if (trust.isTrusted())
+        return;
+    // Where the desktop has no permission pane of its own to open, say what is missing.
+    QPointer<QMessageBox> &box = m_permissionBox;
+    if (!box) {
+        box = new QMessageBox(QMessageBox::Information, tr("Keyloom"), QString(), QMessageBox::Ok);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setObjectName(QStringLiteral("keyloomPermissionMessage"));
+    }
+    box->setText(trust.missingReason());
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+void MenuBarContent::togglePaste()
+{
+    m_state.toggleTyping();
+}
+
+void MenuBarContent::stopTyping()
+{
+    m_state.stopTyping();
+}
+
+void MenuBarContent::clearClipboard()
+{
+    m_state.platform().clipboard.clear();
+}
+
+void MenuBarContent::openSettings()
+{
+    emit settingsRequested();
+}
+
+void MenuBarContent::quit()
+{
+    emit quitRequested();
+}

@@ -1,0 +1,49 @@
+#include "QtClipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QScreen>
+#include <qpa/qplatformnativeinterface.h>
+
+namespace {
+
+// On X11 a selection can only be taken with a timestamp no older than the current
+// owner's. Qt stamps with the time of the last event it saw, which predates a copy
+// made in another program since (a menu item chosen through a D-Bus tray brings no
+// X event at all), and the X server then silently refuses. Asking the server for
+// its current time first makes the clear take effect. Elsewhere this does nothing.
+void refreshServerTime()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!native || !screen)
+        return;
+    const auto now = quint32(reinterpret_cast<quintptr>(native->nativeResourceForScreen("gettimestamp", screen)));
+    using SetAppTime = void (*)(QScreen *, quint32);
+    // The plugin hands out every function under one generic type; this one takes the time.
+    const auto setAppTime = reinterpret_cast<SetAppTime>(
+        reinterpret_cast<void (*)()>(native->nativeResourceFunctionForScreen("setapptime")));
+    if (now != 0 && setAppTime)
+        setAppTime(screen, now);
+}
+
+} // namespace
+
+std::optional<QString> QtClipboard::text()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data || !data->hasText())
+        return std::nullopt;
+    return data->text();
+}
+
+void QtClipboard::clear()
+{
+    refreshServerTime();
+    // Owning the selection with data of no format answers every other
+    // application's request with "nothing", so it reads as empty everywhere.
+    QGuiApplication::clipboard()->setMimeData(new QMimeData, QClipboard::Clipboard);
+}

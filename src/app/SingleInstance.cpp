@@ -1,0 +1,89 @@
+#include "SingleInstance.h"
+
+#include <QDeadlineTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+constexpr char openSettingsRequest[] = "open-settings\n";
+constexpr char acknowledgement[] = "ok\n";
+
+} // namespace
+
+QString SingleInstance::defaultBasePath()
+{
+    // Shortcut grabs belong to one X display, so a second display gets its own instance.
+    QString display = qEnvironmentVariable("DISPLAY");
+    display.remove(QRegularExpression(QStringLiteral("\\.\\d+$")));
+    display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")), QStringLiteral("_"));
+    if (display.isEmpty())
+        display = QStringLiteral("none");
+    // The runtime directory is private to the user (Qt creates a 0700 one when none is set).
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return dir + QStringLiteral("/keyloom-") + display;
+}
+
+SingleInstance::SingleInstance(const QString &basePath, QObject *parent)
+    : QObject(parent), m_basePath(basePath), m_lock(basePath + QStringLiteral(".lock"))
+{
+    // Only a lock whose process is gone counts as stale, however old it is.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+bool SingleInstance::claim()
+{
+    if (!m_lock.tryLock(0) && m_lock.error() == QLockFile::LockFailedError)
+        return false;
+    // With the lock held (or no lock possible at all, where starting beats refusing),
+    // any socket file left here is from a process that died.
+    QLocalServer::removeServer(socketPath());
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    m_server->listen(socketPath());
+    return true;
+}
+
+bool SingleInstance::askRunningToOpenSettings(std::chrono::milliseconds deadline)
+{
+    const QDeadlineTimer timer(deadline);
+    // The running instance may still be starting and not listen yet: retry until the deadline.
+    while (!timer.hasExpired()) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(int(std::max<qint64>(timer.remainingTime(), 1)))) {
+            socket.write(openSettingsRequest);
+            socket.flush();
+            while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState
+                   && socket.waitForReadyRead(int(std::max<qint64>(timer.remainingTime(), 1)))) {
+            }
+            if (socket.canReadLine() && socket.readLine() == acknowledgement)
+                return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void SingleInstance::acceptConnections()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine())
+                return;
+            if (socket->readLine() == openSettingsRequest) {
+                emit settingsRequested();
+                socket->write(acknowledgement);
+                socket->flush();
+            }
+            socket->disconnectFromServer();
+        });
+    }
+}

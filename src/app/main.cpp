@@ -1,0 +1,57 @@
+#include "MenuBarContent.h"
+#include "QtClipboard.h"
+#include "SingleInstance.h"
+#include "TrayIcon.h"
+
+#include "model/AppState.h"
+#include "model/PreferenceStore.h"
+#include "platform/Platform.h"
+#include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11KeyInjector.h"
+#include "platform/x11/X11KeyboardTap.h"
+#include "settings/SettingsWindow.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    // The keyboard backends speak X11, so the clipboard and windows must too,
+    // also inside a Wayland session (through XWayland).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("keyloom"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Keyloom"));
+    QApplication::setDesktopFileName(QStringLiteral("keyloom"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/keyloom/icons/keyloom-idle.svg")));
+    // Closing the settings window leaves the tray item running.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Before any grab or tray item: a second start only wakes the first one.
+    SingleInstance instance;
+    if (!instance.claim())
+        return instance.askRunningToOpenSettings() ? 0 : 1;
+
+    X11KeyInjector injector;
+    X11KeyboardTap tap;
+    QtClipboard clipboard;
+    X11AccessibilityTrust trust;
+
+    // Loads the settings, registers both shortcuts and installs the tap.
+    AppState state(Platform{injector, tap, clipboard, trust}, PreferenceStore::defaultPath());
+
+    SettingsWindow settings(state);
+    MenuBarContent menu(state);
+    TrayIcon tray(state, menu.menu());
+
+    QObject::connect(&menu, &MenuBarContent::settingsRequested, &settings, &SettingsWindow::open);
+    QObject::connect(&menu, &MenuBarContent::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&instance, &SingleInstance::settingsRequested, &settings, &SettingsWindow::open);
+
+    // Without a tray the program would run invisibly: show the settings window instead.
+    if (!tray.show())
+        settings.open();
+
+    return app.exec();
+}

@@ -1,0 +1,124 @@
+// The clipboard as other X clients see it: set and read by separate xclip processes.
+#include "app/QtClipboard.h"
+
+#include <QGuiApplication>
+#include <QClipboard>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// Owns the CLIPBOARD selection from another process until stopped.
+class ForeignOwner {
+public:
+    ForeignOwner(const QByteArray &data, const QString &type)
+    {
+        m_process.start(QStringLiteral("xclip"),
+                        {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                         QStringLiteral("-t"), type, QStringLiteral("-i")});
+        m_process.waitForStarted();
+        m_process.write(data);
+        m_process.closeWriteChannel();
+    }
+    ~ForeignOwner()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+};
+
+// What another client reads from the clipboard as UTF-8 text; nothing when it gets none.
+// Our event loop keeps running meanwhile, since the owner asked may be this process.
+std::optional<QByteArray> readElsewhere(const QString &target = QStringLiteral("UTF8_STRING"))
+{
+    QProcess process;
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
+                                            QStringLiteral("clipboard"), QStringLiteral("-t"), target});
+    if (!finished.wait(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return QByteArray("(no answer)");
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestQtClipboard : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+            QSKIP("xclip is not installed");
+    }
+
+    void readsTextOfAnotherClient_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << QStringLiteral("hello");
+        QTest::newRow("mixed unicode with newline")
+            << QStringLiteral("Gr\u00FC\u00DFe \u65E5\u672C \U0001F1E9\U0001F1EA e\u0301\nzweite Zeile\t!");
+        QTest::newRow("only spaces") << QStringLiteral("   ");
+    }
+
+    void readsTextOfAnotherClient()
+    {
+        QFETCH(QString, text);
+        ForeignOwner owner(text.toUtf8(), QStringLiteral("UTF8_STRING"));
+        QtClipboard clipboard;
+        // Read afresh each time: poll until the other process has taken the selection.
+        QTRY_COMPARE_WITH_TIMEOUT(clipboard.text(), std::optional<QString>(text), 20000);
+    }
+
+    void noTextReadsAsNothing()
+    {
+        ForeignOwner owner(QByteArray("\x89PNG\r\n\x1a\n", 8), QStringLiteral("image/png"));
+        QTRY_VERIFY_WITH_TIMEOUT(readElsewhere(QStringLiteral("TARGETS")).value_or("").contains("image/png"), 20000);
+        QtClipboard clipboard;
+        QCOMPARE(clipboard.text(), std::nullopt);
+    }
+
+    void clearEmptiesItForEveryone_data()
+    {
+        QTest::addColumn<bool>("readFirst");
+        // Reading first lets us see the other client's ownership; clearing at once
+        // tests a selection taken after our last X event.
+        QTest::newRow("after reading it") << true;
+        QTest::newRow("without looking") << false;
+    }
+
+    void clearEmptiesItForEveryone()
+    {
+        QFETCH(bool, readFirst);
+        ForeignOwner owner("secret", QStringLiteral("UTF8_STRING"));
+        QTRY_COMPARE_WITH_TIMEOUT(readElsewhere(), std::optional<QByteArray>("secret"), 20000);
+        QtClipboard clipboard;
+        if (readFirst)
+            QCOMPARE(clipboard.text(), std::optional<QString>(QStringLiteral("secret")));
+
+        clipboard.clear();
+        QCOMPARE(clipboard.text(), std::nullopt);
+        // Another client asks while our event loop runs, as it would in the program.
+        const std::optional<QByteArray> seen = readElsewhere();
+        QVERIFY2(!seen || seen->isEmpty(), seen ? seen->constData() : "");
+        QVERIFY(QGuiApplication::clipboard()->ownsClipboard());
+
+        // Clearing again, or with nothing there, is harmless.
+        clipboard.clear();
+        QCOMPARE(clipboard.text(), std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestQtClipboard)
+#include "tst_qtclipboard.moc"

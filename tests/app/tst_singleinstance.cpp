@@ -1,0 +1,145 @@
+// One running instance per user and display; later starts wake it instead.
+#include "app/SingleInstance.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// Runs a second start's request on its own thread, as the blocking client it is,
+// while this thread's event loop serves the running instance.
+bool askFromAnotherThread(const QString &base, std::chrono::milliseconds deadline, std::atomic<bool> &done)
+{
+    bool answered = false;
+    std::thread client([&] {
+        SingleInstance second(base);
+        answered = second.askRunningToOpenSettings(deadline);
+        done = true;
+    });
+    while (!done)
+        QTest::qWait(10);
+    client.join();
+    return answered;
+}
+
+// A pid that no process has any more.
+qint64 deadPid()
+{
+    QProcess process;
+    process.start(QStringLiteral("true"), {});
+    process.waitForStarted();
+    const qint64 pid = process.processId();
+    process.waitForFinished();
+    return pid;
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void secondStartWakesTheFirst()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.filePath(QStringLiteral("keyloom-test"));
+        SingleInstance first(base);
+        QVERIFY(first.claim());
+        QSignalSpy requested(&first, &SingleInstance::settingsRequested);
+
+        SingleInstance second(base);
+        QVERIFY(!second.claim());
+
+        std::atomic<bool> done = false;
+        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        QCOMPARE(requested.count(), 1);
+
+        // And again: the server keeps serving.
+        done = false;
+        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        QCOMPARE(requested.count(), 2);
+    }
+
+    void leftoversOfADeadInstanceAreTakenOver_data()
+    {
+        QTest::addColumn<bool>("staleLock");
+        QTest::addColumn<bool>("staleSocket");
+        QTest::newRow("lock file") << true << false;
+        QTest::newRow("socket file") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+
+    void leftoversOfADeadInstanceAreTakenOver()
+    {
+        QFETCH(bool, staleLock);
+        QFETCH(bool, staleSocket);
+        QTemporaryDir dir;
+        const QString base = dir.filePath(QStringLiteral("keyloom-test"));
+        if (staleLock) {
+            // A lock as this process writes it, then handed to a process that is gone.
+            QByteArray content;
+            {
+                QLockFile lock(base + QStringLiteral(".lock"));
+                QVERIFY(lock.tryLock(0));
+                QFile file(base + QStringLiteral(".lock"));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                content = file.readAll();
+                lock.unlock();
+            }
+            const qsizetype endOfPid = content.indexOf('\n');
+            QVERIFY(endOfPid > 0);
+            content.replace(0, endOfPid, QByteArray::number(deadPid()));
+            QFile file(base + QStringLiteral(".lock"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        if (staleSocket) {
+            QFile socket(base + QStringLiteral(".socket"));
+            QVERIFY(socket.open(QIODevice::WriteOnly));
+        }
+
+        SingleInstance first(base);
+        QVERIFY(first.claim());
+        QSignalSpy requested(&first, &SingleInstance::settingsRequested);
+        std::atomic<bool> done = false;
+        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        QCOMPARE(requested.count(), 1);
+    }
+
+    void nobodyToAsk()
+    {
+        QTemporaryDir dir;
+        SingleInstance lonely(dir.filePath(QStringLiteral("keyloom-test")));
+        QVERIFY(!lonely.askRunningToOpenSettings(std::chrono::milliseconds(200)));
+    }
+
+    void nameIsPerDisplay_data()
+    {
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("local") << QByteArray(":0") << QStringLiteral("/keyloom-_0");
+        QTest::newRow("screen number dropped") << QByteArray(":0.1") << QStringLiteral("/keyloom-_0");
+        QTest::newRow("remote") << QByteArray("localhost:10.0") << QStringLiteral("/keyloom-localhost_10");
+        QTest::newRow("none") << QByteArray() << QStringLiteral("/keyloom-none");
+    }
+
+    void nameIsPerDisplay()
+    {
+        QFETCH(QByteArray, display);
+        QFETCH(QString, suffix);
+        const QByteArray saved = qgetenv("DISPLAY");
+        qputenv("DISPLAY", display);
+        const QString base = SingleInstance::defaultBasePath();
+        qputenv("DISPLAY", saved);
+        QVERIFY2(base.endsWith(suffix), qPrintable(base));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
