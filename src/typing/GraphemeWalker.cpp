@@ -90,10 +90,10 @@ QStringView untailored(QStringView text, QString &buffer)
 }
 
 // Regional indicators (U+1F1E6..U+1F1FF) pair up into flags.
-bool startsWithRegionalIndicator(QStringView text)
+bool isRegionalIndicatorAt(QStringView text, qsizetype i)
 {
-    return text.size() >= 2 && text[0].unicode() == 0xD83C && text[1].unicode() >= 0xDDE6
-        && text[1].unicode() <= 0xDDFF;
+    return i + 1 < text.size() && text[i].unicode() == 0xD83C && text[i + 1].unicode() >= 0xDDE6
+        && text[i + 1].unicode() <= 0xDDFF;
 }
 
 } // namespace
@@ -116,8 +116,8 @@ std::optional<QStringView> GraphemeWalker::next()
 }
 
 // Finds the boundaries of the clusters that follow m_pos. The scan starts at
-// m_pos, a known boundary, so the break rules see the same context as in a scan
-// of the whole text: every rule looks back no further than the cluster's start.
+// m_pos, a known boundary; the Unicode rules look back no further than a
+// cluster's start, so where a window starts does not change the clusters.
 // A boundary at the window's own end is not trusted (the next character may
 // still join the cluster), so a window that holds no whole cluster is doubled.
 void GraphemeWalker::refill()
@@ -143,17 +143,36 @@ void GraphemeWalker::refill()
             m_ends.append(at);
         }
         if (!m_ends.isEmpty()) {
-            // The finder loses count of regional indicators that follow a pictograph
-            // and splits the flag; a scan that starts at the first indicator pairs
-            // them right, so stop at the first cluster that begins with one.
-            for (qsizetype i = 0; i < m_ends.size(); ++i) {
-                if (startsWithRegionalIndicator(QStringView(m_text).sliced(m_ends.at(i)))) {
-                    m_ends.resize(i + 1);
-                    break;
-                }
-            }
+            keepFlagsWhole(end);
             return;
         }
         length = length > size ? size : length * 2;
+    }
+}
+
+// The finder loses count of regional indicators that directly follow a pictograph
+// and pairs them one off, splitting every flag of the run. A break between two
+// indicators is right only after an even number of them; at the first wrong one,
+// keep the boundaries up to the run's start, where the next scan starts afresh.
+void GraphemeWalker::keepFlagsWhole(qsizetype end)
+{
+    const QStringView text(m_text);
+    qsizetype runStart = -1;
+    for (qsizetype i = m_pos; i < end;) {
+        if (!isRegionalIndicatorAt(text, i)) {
+            runStart = -1;
+            ++i;
+            continue;
+        }
+        if (runStart < 0) {
+            runStart = i;
+        } else if ((i - runStart) % 4 == 2 && std::binary_search(m_ends.cbegin(), m_ends.cend(), i)) {
+            const qsizetype keep =
+                std::upper_bound(m_ends.cbegin(), m_ends.cend(), runStart) - m_ends.cbegin();
+            if (keep > 0)
+                m_ends.resize(keep);
+            return;
+        }
+        i += 2;
     }
 }

@@ -29,6 +29,7 @@ public:
 
 private:
     void refill();
+    void keepFlagsWhole(qsizetype end);
 
     QString m_text;
     qsizetype m_window;
