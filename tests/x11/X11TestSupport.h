@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+struct _XDisplay;
+
+// Helpers shared by the x11 tests: the fixture's display, a focused client in
+// a process of its own, and snapshots of the server's keyboard state.
+namespace X11TestSupport {
+
+/// The display of the Xvfb fixture whose state file the named variable points to.
+QByteArray fixtureDisplay(const char *stateVariable = "KEYLOOM_XVFB_STATE");
+
+struct Press {
+    unsigned keyCode = 0;
+    unsigned state = 0;
+    quint32 keysym = 0;
+    QString text;
+};
+
+// A focus-owning client (x11_recorder or x11_qtfield) and what it received.
+class FocusClient {
+public:
+    FocusClient() = default;
+    ~FocusClient();
+    FocusClient(const FocusClient &) = delete;
+    FocusClient &operator=(const FocusClient &) = delete;
+
+    /// Starts the program and waits until it reports the focus; false on failure or deadline.
+    bool start(const QString &program, const QStringList &arguments, const QByteArray &display);
+
+    /// Reads what arrived so far; call in a polling loop.
+    void poll();
+
+    /// The text received: key presses for the recorder, the field's content for the Qt field.
+    QString text() const { return m_text; }
+    QList<Press> presses() const { return m_presses; }
+    void clear();
+
+private:
+    QProcess m_process;
+    QByteArray m_pending;
+    QString m_text;
+    QList<Press> m_presses;
+    bool m_ready = false;
+};
+
+/// The core keyboard mapping, modifier map and XKB group counts, to compare before and after.
+QByteArray keymapSnapshot(_XDisplay *display);
+
+/// The keycodes currently down.
+QList<unsigned> keysDown(_XDisplay *display);
+
+/// Number of keycodes without any symbol and outside the modifier map.
+int spareKeyCount(_XDisplay *display);
+
+/// Presses (true) or releases a key through XTEST, addressed by keysym.
+void fakeKey(_XDisplay *display, quint32 keysym, bool down);
+
+/// Whether CapsLock is locked on.
+bool capsLockOn(_XDisplay *display);
+
+/// Runs setxkbmap with the arguments on the display; true on success.
+bool setLayout(const QByteArray &display, const QStringList &arguments);
+
+} // namespace X11TestSupport

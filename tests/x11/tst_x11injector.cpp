@@ -1,0 +1,309 @@
+// End-to-end typing through the real injector into real clients on Xvfb.
+#include "X11TestSupport.h"
+
+#include "platform/x11/X11KeyInjector.h"
+#include "typing/Pauser.h"
+#include "typing/TypingRun.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+#define KeyCode XKeyCode
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#undef KeyCode
+
+using namespace X11TestSupport;
+
+namespace {
+
+enum class Client { Recorder, QtField };
+
+// What a client shows for a text: Return arrives as CR from Xlib and as LF in a Qt field.
+QString expectedText(QString text, Client client)
+{
+    const QString newline = client == Client::Recorder ? QStringLiteral("\r") : QStringLiteral("\n");
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\x01"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\x01'));
+    text.replace(QLatin1Char('\n'), QLatin1Char('\x01'));
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\x01')) {
+            out += newline;
+        } else if (c == QLatin1Char('\t')) {
+            out += c;
+        } else if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out += c;
+            out += text[++i];
+        } else if (c.isSurrogate()) {
+            out += QChar(0xFFFD);
+        } else if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) {
+            continue; // control characters are never typed
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString longText()
+{
+    const QString pieces[] = {QStringLiteral("Lorem ipsum dolor sit amet, "), QStringLiteral("Grüße "),
+                              QStringLiteral("Ελληνικά "), QStringLiteral("Русский "),
+                              QStringLiteral("日本語 "), QStringLiteral("👍🏽 "), QStringLiteral("e\u0301 "),
+                              QStringLiteral("{[(<>)]} ~^`|\\ ")};
+    QString text;
+    for (int i = 0; text.size() < 2000; ++i)
+        text += pieces[i % std::size(pieces)];
+    return text.left(2000);
+}
+
+QString manyDistinct(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QChar(0x4E00 + i * 7);
+    return text;
+}
+
+QString programPath(Client client)
+{
+    return QCoreApplication::applicationDirPath()
+        + (client == Client::Recorder ? QStringLiteral("/x11_recorder") : QStringLiteral("/x11_qtfield"));
+}
+
+} // namespace
+
+class TestX11Injector : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void textsArriveExactly_data();
+    void textsArriveExactly();
+
+    void textsArriveInQtField_data();
+    void textsArriveInQtField();
+
+    void keyboardStatesDoNotChangeText_data();
+    void keyboardStatesDoNotChangeText();
+
+    void cancelledRunLeavesNothingBehind();
+    void keyStateSeesHeldKey();
+
+private:
+    void addTextRows(const QList<double> &delays);
+    void typeInto(Client client, const QString &text, double delayMs, const QStringList &extraArgs = {});
+
+    QByteArray m_displayName;
+    Display *m_display = nullptr;
+    int m_spareKeys = 0;
+};
+
+void TestX11Injector::initTestCase()
+{
+    m_displayName = fixtureDisplay();
+    QVERIFY2(!m_displayName.isEmpty(), "no Xvfb fixture");
+    m_display = XOpenDisplay(m_displayName.constData());
+    QVERIFY(m_display);
+    QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+    m_spareKeys = spareKeyCount(m_display);
+    QVERIFY2(m_spareKeys > 8, "the keymap leaves too few spare keycodes");
+}
+
+void TestX11Injector::init()
+{
+    XkbLockModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
+    XkbLockGroup(m_display, XkbUseCoreKbd, 0);
+    XSync(m_display, False);
+}
+
+void TestX11Injector::cleanupTestCase()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+void TestX11Injector::addTextRows(const QList<double> &delays)
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("delayMs");
+    const QList<std::pair<const char *, QString>> texts = {
+        {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
+                                 "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
+        {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
+        {"greek", QStringLiteral("Καλημέρα κόσμε ΑΒΓΔ ωψχ ΐ")},
+        {"cyrillic", QStringLiteral("Съешь же ещё этих мягких булок ЁЖЗ їєґ")},
+        {"cjk", QStringLiteral("日本語のテキスト、中文文本、한국어 텍스트。")},
+        {"emoji skin tone", QStringLiteral("👍🏽 👋🏿")},
+        {"zwj family", QStringLiteral("👨‍👩‍👧‍👦")},
+        {"flag", QStringLiteral("🇩🇪🇯🇵")},
+        {"combining", QStringLiteral("e\u0301 cafe\u0301 n\u0303")},
+        {"tab", QStringLiteral("a\tb\t\tc")},
+        {"lf", QStringLiteral("one\ntwo\n\nfour")},
+        {"crlf", QStringLiteral("one\r\ntwo\r\n")},
+        {"controls skipped", QStringLiteral("a\x1b b\x08" "c\x7f d\u0085" "e\x01")},
+        {"lone surrogate", QStringLiteral("x") + QChar(0xD800) + QStringLiteral("y")},
+        {"more than spare keys", manyDistinct(m_spareKeys + 20)},
+        {"2000 characters", longText()},
+    };
+    for (double delay : delays) {
+        for (const auto &[name, text] : texts)
+            QTest::addRow("%s @%gms", name, delay) << text << delay;
+    }
+}
+
+void TestX11Injector::typeInto(Client client, const QString &text, double delayMs,
+                               const QStringList &extraArgs)
+{
+    FocusClient target;
+    QStringList args;
+    if (client == Client::Recorder)
+        args << QString::fromLocal8Bit(m_displayName);
+    args << extraArgs;
+    QVERIFY2(target.start(programPath(client), args, m_displayName), "client did not get the focus");
+
+    const QByteArray keymapBefore = keymapSnapshot(m_display);
+    X11KeyInjector injector(m_displayName);
+    RealPauser pauser;
+    std::atomic<int> finished{-1};
+    TypingRunParams params;
+    params.text = text;
+    params.delayMs = delayMs;
+    auto run = std::make_unique<TypingRun>(injector, pauser, params,
+                                           [&finished](bool completed) { finished = completed; });
+    const QString expected = expectedText(text, client);
+    const int deadline = 30000 + int(text.size() * (delayMs + 20) * 3);
+    QTRY_VERIFY_WITH_TIMEOUT(finished != -1, deadline);
+    QCOMPARE(finished.load(), 1);
+    run.reset();
+    QTRY_VERIFY_WITH_TIMEOUT((target.poll(), target.text().size() >= expected.size()), deadline);
+    QCOMPARE(target.text(), expected);
+    QCOMPARE(keysDown(m_display), QList<unsigned>{});
+    QCOMPARE(keymapSnapshot(m_display), keymapBefore);
+}
+
+void TestX11Injector::textsArriveExactly_data()
+{
+    addTextRows({5, 30});
+}
+
+void TestX11Injector::textsArriveExactly()
+{
+    QFETCH(QString, text);
+    QFETCH(double, delayMs);
+    typeInto(Client::Recorder, text, delayMs);
+}
+
+void TestX11Injector::textsArriveInQtField_data()
+{
+    addTextRows({5});
+}
+
+void TestX11Injector::textsArriveInQtField()
+{
+    QFETCH(QString, text);
+    QFETCH(double, delayMs);
+    typeInto(Client::QtField, text, delayMs);
+}
+
+void TestX11Injector::keyboardStatesDoNotChangeText_data()
+{
+    QTest::addColumn<QStringList>("layout");
+    QTest::addColumn<bool>("capsLock");
+    QTest::addColumn<int>("slowMs");
+    QTest::addColumn<int>("client");
+    QTest::newRow("de") << QStringList{QStringLiteral("de")} << false << 0 << int(Client::Recorder);
+    QTest::newRow("fr") << QStringList{QStringLiteral("fr")} << false << 0 << int(Client::Recorder);
+    QTest::newRow("us,ru on group 2")
+        << QStringList{QStringLiteral("us,ru"), QStringLiteral("-option"), QStringLiteral("grp:alt_shift_toggle")}
+        << false << 0 << int(Client::Recorder);
+    QTest::newRow("caps lock") << QStringList{QStringLiteral("us")} << true << 0 << int(Client::Recorder);
+    QTest::newRow("caps lock, qt field") << QStringList{QStringLiteral("us")} << true << 0 << int(Client::QtField);
+    QTest::newRow("de, qt field") << QStringList{QStringLiteral("de")} << false << 0 << int(Client::QtField);
+    QTest::newRow("slow client") << QStringList{QStringLiteral("us")} << false << 8 << int(Client::Recorder);
+}
+
+void TestX11Injector::keyboardStatesDoNotChangeText()
+{
+    QFETCH(QStringList, layout);
+    QFETCH(bool, capsLock);
+    QFETCH(int, slowMs);
+    QFETCH(int, client);
+    QVERIFY(setLayout(m_displayName, layout));
+    if (layout.first().contains(QLatin1Char(','))) {
+        // Lock the second group as a user switching layouts would.
+        QVERIFY(XkbLockGroup(m_display, XkbUseCoreKbd, 1));
+        XSync(m_display, False);
+    }
+    if (capsLock) {
+        fakeKey(m_display, XK_Caps_Lock, true);
+        fakeKey(m_display, XK_Caps_Lock, false);
+        QTRY_VERIFY(capsLockOn(m_display));
+    }
+    const QString text = QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж λ 日本 👍🏽 e\u0301\tend\n");
+    const int delayMs = 5;
+    typeInto(Client(client), text, delayMs, slowMs ? QStringList{QString::number(slowMs)} : QStringList{});
+
+    if (capsLock) {
+        fakeKey(m_display, XK_Caps_Lock, true);
+        fakeKey(m_display, XK_Caps_Lock, false);
+        QTRY_VERIFY(!capsLockOn(m_display));
+    }
+    XkbLockGroup(m_display, XkbUseCoreKbd, 0);
+    XSync(m_display, False);
+    QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+}
+
+void TestX11Injector::cancelledRunLeavesNothingBehind()
+{
+    FocusClient target;
+    QVERIFY(target.start(programPath(Client::Recorder), {QString::fromLocal8Bit(m_displayName)}, m_displayName));
+    const QByteArray keymapBefore = keymapSnapshot(m_display);
+    X11KeyInjector injector(m_displayName);
+    RealPauser pauser;
+    std::atomic<int> finished{-1};
+    TypingRunParams params;
+    params.text = longText();
+    params.delayMs = 5;
+    auto run = std::make_unique<TypingRun>(injector, pauser, params,
+                                           [&finished](bool completed) { finished = completed; });
+    QTRY_VERIFY_WITH_TIMEOUT((target.poll(), target.text().size() >= 100), 60000);
+    run->requestStop();
+    QTRY_VERIFY_WITH_TIMEOUT(finished != -1, 30000);
+    QCOMPARE(finished.load(), 0);
+    run.reset();
+    // Everything typed before the stop arrived, in order and whole; nothing after.
+    target.poll();
+    const QString expected = expectedText(params.text, Client::Recorder);
+    QVERIFY(target.text().size() < expected.size());
+    QCOMPARE(target.text(), expected.left(target.text().size()));
+    QCOMPARE(keysDown(m_display), QList<unsigned>{});
+    QCOMPARE(keymapSnapshot(m_display), keymapBefore);
+}
+
+void TestX11Injector::keyStateSeesHeldKey()
+{
+    X11KeyInjector injector(m_displayName);
+    std::unique_ptr<KeySession> session = injector.openSession();
+    QVERIFY(session);
+    constexpr quint16 x = 7; // the X position
+    QVERIFY(!session->isKeyDown(x));
+    fakeKey(m_display, XK_x, true);
+    QVERIFY(session->isKeyDown(x));
+    QVERIFY(!session->isKeyDown(8));
+    fakeKey(m_display, XK_x, false);
+    QVERIFY(!session->isKeyDown(x));
+}
+
+QTEST_GUILESS_MAIN(TestX11Injector)
+#include "tst_x11injector.moc"
