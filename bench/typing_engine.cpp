@@ -24,10 +24,12 @@ double msSince(Clock::time_point start)
 // About 10 MB of UTF-8: prose with line ends, emoji sequences, flags, Hindi and Thai.
 QString sampleText()
 {
-    const QString piece = QStringLiteral("The quick brown fox jumps over the lazy dog.\r\n")
-        + QString::fromUtf8("Caf\u00e9 cr\u00e8me \U0001F44D\U0001F3FD \U0001F468\u200D\U0001F469\u200D\U0001F467 "
-                            "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7 \u0928\u092E\u0938\u094D\u0924\u0947 "
-                            "\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35\t\u1112\u1161\u11AB\n");
+    const QString piece =
+        QStringLiteral("The quick brown fox jumps over the lazy dog.\r\n") +
+        QString::fromUtf8(
+            "Caf\u00e9 cr\u00e8me \U0001F44D\U0001F3FD \U0001F468\u200D\U0001F469\u200D\U0001F467 "
+            "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7 \u0928\u092E\u0938\u094D\u0924\u0947 "
+            "\u0E2A\u0E27\u0E31\u0E2A\u0E14\u0E35\t\u1112\u1161\u11AB\n");
     const qsizetype pieceBytes = piece.toUtf8().size();
     return piece.repeated(10'000'000 / pieceBytes);
 }
@@ -47,7 +49,10 @@ public:
 
 class NoPauser final : public Pauser {
 public:
-    bool pause(std::chrono::nanoseconds, std::stop_token stop) override { return !stop.stop_requested(); }
+    bool pause(std::chrono::nanoseconds, std::stop_token stop) override
+    {
+        return !stop.stop_requested();
+    }
 };
 
 } // namespace
@@ -89,10 +94,12 @@ int main()
         const Clock::time_point start = Clock::now();
         KeystrokeEngine::typeText(session, pauser, {}, text, 0.0);
         const double total = msSince(start);
-        const double first = session.first
-            ? std::chrono::duration<double, std::milli>(*session.first - start).count()
-            : -1.0;
-        std::printf("typeText without pauses: first key %.3f ms, whole text %.1f ms\n", first, total);
+        const double first =
+            session.first
+                ? std::chrono::duration<double, std::milli>(*session.first - start).count()
+                : -1.0;
+        std::printf("typeText without pauses: first key %.3f ms, whole text %.1f ms\n", first,
+                    total);
     }
     return 0;
 }

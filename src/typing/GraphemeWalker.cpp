@@ -3,6 +3,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -40,28 +41,31 @@ constexpr char16_t extendStandIn = 0x0301;      // combining acute accent
 constexpr char16_t spacingMarkStandIn = 0x1B04; // Balinese sign bisah
 constexpr char16_t prependStandIn = 0x0600;     // Arabic number sign
 
+// Spacing marks that extend a cluster (Other_Grapheme_Extend).
+constexpr char16_t extendingSpacingMarks[] = {0x09BE, 0x09D7, 0x0B3E, 0x0B57, 0x0BBE,
+                                              0x0BD7, 0x0CC2, 0x0CD5, 0x0CD6, 0x0D3E,
+                                              0x0D57, 0x0DCF, 0x0DDF};
+// Myanmar spacing marks that the cluster rules leave apart.
+constexpr char16_t unattachedSpacingMarks[] = {
+    0x102B, 0x102C, 0x1038, 0x1062, 0x1063, 0x1064, 0x1067, 0x1068, 0x1069, 0x106A, 0x106B, 0x106C,
+    0x106D, 0x1083, 0x1087, 0x1088, 0x1089, 0x108A, 0x108B, 0x108C, 0x108F, 0x109A, 0x109B, 0x109C};
+
+template <std::size_t N> bool contains(const char16_t (&sorted)[N], char16_t unit)
+{
+    return std::binary_search(std::begin(sorted), std::end(sorted), unit);
+}
+
 // The grapheme break class of a character of a tailored script, as a stand-in.
 char16_t standInFor(char16_t unit)
 {
-    switch (unit) {
-    // Spacing marks that extend (Other_Grapheme_Extend).
-    case 0x09BE: case 0x09D7: case 0x0B3E: case 0x0B57: case 0x0BBE: case 0x0BD7:
-    case 0x0CC2: case 0x0CD5: case 0x0CD6: case 0x0D3E: case 0x0D57: case 0x0DCF: case 0x0DDF:
+    if (contains(extendingSpacingMarks, unit))
         return extendStandIn;
-    // Thai sara am: a letter that is a spacing mark.
-    case 0x0E33:
-        return spacingMarkStandIn;
-    case 0x0D4E:
-        return prependStandIn;
-    // Myanmar spacing marks that the cluster rules leave apart.
-    case 0x102B: case 0x102C: case 0x1038: case 0x1062: case 0x1063: case 0x1064:
-    case 0x1067: case 0x1068: case 0x1069: case 0x106A: case 0x106B: case 0x106C: case 0x106D:
-    case 0x1083: case 0x1087: case 0x1088: case 0x1089: case 0x108A: case 0x108B: case 0x108C:
-    case 0x108F: case 0x109A: case 0x109B: case 0x109C:
+    if (contains(unattachedSpacingMarks, unit))
         return anyStandIn;
-    default:
-        break;
-    }
+    if (unit == 0x0E33) // Thai sara am: a letter that is a spacing mark
+        return spacingMarkStandIn;
+    if (unit == 0x0D4E) // Malayalam dot reph
+        return prependStandIn;
     switch (QChar(unit).category()) {
     case QChar::Mark_NonSpacing:
     case QChar::Mark_Enclosing:
@@ -92,8 +96,8 @@ QStringView untailored(QStringView text, QString &buffer)
 // Regional indicators (U+1F1E6..U+1F1FF) pair up into flags.
 bool isRegionalIndicatorAt(QStringView text, qsizetype i)
 {
-    return i + 1 < text.size() && text[i].unicode() == 0xD83C && text[i + 1].unicode() >= 0xDDE6
-        && text[i + 1].unicode() <= 0xDDFF;
+    return i + 1 < text.size() && text[i].unicode() == 0xD83C && text[i + 1].unicode() >= 0xDDE6 &&
+           text[i + 1].unicode() <= 0xDDFF;
 }
 
 } // namespace
@@ -133,7 +137,8 @@ void GraphemeWalker::refill()
         if (end < size && m_text.at(end - 1).isHighSurrogate() && m_text.at(end).isLowSurrogate())
             ++end;
         const bool reachesEnd = end == size;
-        const QStringView scanned = untailored(QStringView(m_text).sliced(m_pos, end - m_pos), buffer);
+        const QStringView scanned =
+            untailored(QStringView(m_text).sliced(m_pos, end - m_pos), buffer);
         QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, scanned.data(), scanned.size());
         for (qsizetype b = finder.toNextBoundary(); b > 0; b = finder.toNextBoundary()) {
             const qsizetype at = m_pos + b;
@@ -166,7 +171,8 @@ void GraphemeWalker::keepFlagsWhole(qsizetype end)
         }
         if (runStart < 0) {
             runStart = i;
-        } else if ((i - runStart) % 4 == 2 && std::binary_search(m_ends.cbegin(), m_ends.cend(), i)) {
+        } else if ((i - runStart) % 4 == 2 &&
+                   std::binary_search(m_ends.cbegin(), m_ends.cend(), i)) {
             const qsizetype keep =
                 std::upper_bound(m_ends.cbegin(), m_ends.cend(), runStart) - m_ends.cbegin();
             if (keep > 0)

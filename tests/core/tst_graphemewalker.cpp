@@ -88,14 +88,17 @@ void TestGraphemeWalker::matchesWholeTextFinder_data()
                    0x1F467}),
          2},
         {"flags", fromUcs4({0x1F1E9, 0x1F1EA, 0x1F1EB, 0x1F1F7, 0x1F1EF, 0x1F1F5, U'.'}), 4},
-        {"flags with odd indicator",
-         fromUcs4({U'a', 0x1F1E9, 0x1F1EA, 0x1F1EB, 0x1F1F7, 0x1F1EF}), 4},
+        {"flags with odd indicator", fromUcs4({U'a', 0x1F1E9, 0x1F1EA, 0x1F1EB, 0x1F1F7, 0x1F1EF}),
+         4},
         {"e with combining acute", fromUcs4({U'e', 0x0301, U'e', 0x0301, 0x0302, U'z'}), 3},
         {"line ends", QStringLiteral("a\r\nb\n\rc\r\r\n\t"), 9},
         {"hangul", fromUcs4({0xD55C, 0xAD6D, 0x1100, 0x1161, 0x11A8, 0x1100, 0x1161, 0xC5B4}), 5},
         {"keycap", fromUcs4({U'1', 0xFE0F, 0x20E3, U'#', 0xFE0F, 0x20E3}), 2},
         {"prepend", fromUcs4({0x0600, 0x0661, U'x'}), 2},
-        {"lone surrogates", QString::fromUtf16(u"\xD800" u"a\xDC00\xDBFF"), 4},
+        {"lone surrogates",
+         QString::fromUtf16(u"\xD800"
+                            u"a\xDC00\xDBFF"),
+         4},
         {"5000 combining marks", manyMarks, 2},
     };
     for (const Row &row : rows) {
@@ -138,23 +141,26 @@ void TestGraphemeWalker::followsUnicodeClusterRules_data()
         QStringList clusters;
     };
     const Row rows[] = {
-        {"devanagari", {fromUcs4({0x0928}), fromUcs4({0x092E}), fromUcs4({0x0938, 0x094D}),
-                        fromUcs4({0x0924, 0x0947})}},
+        {"devanagari",
+         {fromUcs4({0x0928}), fromUcs4({0x092E}), fromUcs4({0x0938, 0x094D}),
+          fromUcs4({0x0924, 0x0947})}},
         {"devanagari then emoji", {fromUcs4({0x0915}), grin}},
         {"devanagari then skin tone emoji", {fromUcs4({0x0915}), thumbs, fromUcs4({0x0915})}},
         {"devanagari then zwj family", {fromUcs4({0x0915, 0x093F}), family}},
-        {"hindi word and flag", {fromUcs4({0x0939, 0x093F, 0x0902}), fromUcs4({0x0926, 0x0940}),
-                                 QStringLiteral(" "), india}},
-        {"thai then emoji", {fromUcs4({0x0E2A}), fromUcs4({0x0E27, 0x0E31}), fromUcs4({0x0E2A}),
-                             fromUcs4({0x0E14, 0x0E35}), grin}},
+        {"hindi word and flag",
+         {fromUcs4({0x0939, 0x093F, 0x0902}), fromUcs4({0x0926, 0x0940}), QStringLiteral(" "),
+          india}},
+        {"thai then emoji",
+         {fromUcs4({0x0E2A}), fromUcs4({0x0E27, 0x0E31}), fromUcs4({0x0E2A}),
+          fromUcs4({0x0E14, 0x0E35}), grin}},
         {"thai sara am", {fromUcs4({0x0E01, 0x0E33})}},
         {"tamil", {fromUcs4({0x0B95, 0x0BCA}), fromUcs4({0x0B95, 0x0BBE})}},
         {"malayalam prepend", {fromUcs4({0x0D4E, 0x0D15})}},
         {"myanmar", {fromUcs4({0x1000}), fromUcs4({0x102C}), fromUcs4({0x1000, 0x102D})}},
         {"khmer", {fromUcs4({0x179F, 0x17D2}), fromUcs4({0x179A, 0x17B8}), grin}},
         {"tibetan", {fromUcs4({0x0F56, 0x0F7C}), fromUcs4({0x0F51}), thumbs}},
-        {"flag after a pictograph", {fromUcs4({0x2764}), fromUcs4({0x1F1EB, 0x1F1F7}),
-                                     fromUcs4({0x1F1E9, 0x1F1EA})}},
+        {"flag after a pictograph",
+         {fromUcs4({0x2764}), fromUcs4({0x1F1EB, 0x1F1F7}), fromUcs4({0x1F1E9, 0x1F1EA})}},
         {"bengali and crlf", {fromUcs4({0x0995}), QStringLiteral("\r\n"), fromUcs4({0x0995})}},
     };
     for (const Row &row : rows) {
@@ -199,13 +205,13 @@ void TestGraphemeWalker::mixedTextDoesNotDependOnWindow()
     QFETCH(qsizetype, window);
 
     static const char32_t plain[] = {
-        U'a', U'\r', U'\n', U'\t', 0x0301, 0x0308, 0x200D, 0xFE0F, 0x20E3,
-        0x1F1E9, 0x1F1EA, 0x1F1EB,              // regional indicators
-        0x1F468, 0x1F469, 0x2764, 0x1F44D,      // pictographs
-        0x1F3FB, 0x1F3FD,                       // skin tones
-        0x1100, 0x1161, 0x11A8, 0xAC00, 0xAC01, // Hangul L, V, T, LV, LVT
-        0x0600, 0x0644,                         // prepend, Arabic letter
-        0xD800, 0xDC00,                         // lone surrogates
+        U'a',    U'\r',   U'\n',  U'\t',   0x0301,  0x0308,
+        0x200D,  0xFE0F,  0x20E3, 0x1F1E9, 0x1F1EA, 0x1F1EB, // regional indicators
+        0x1F468, 0x1F469, 0x2764, 0x1F44D,                   // pictographs
+        0x1F3FB, 0x1F3FD,                                    // skin tones
+        0x1100,  0x1161,  0x11A8, 0xAC00,  0xAC01,           // Hangul L, V, T, LV, LVT
+        0x0600,  0x0644,                                     // prepend, Arabic letter
+        0xD800,  0xDC00,                                     // lone surrogates
     };
     static const char32_t tailored[] = {
         0x0915, 0x094D, 0x093F, 0x0902, // Devanagari consonant, virama, spacing mark, sign
@@ -229,7 +235,8 @@ void TestGraphemeWalker::mixedTextDoesNotDependOnWindow()
     QCOMPARE(clusters, walk(text, text.size()));
     QCOMPARE(clusters.join(QString()), text);
     for (qsizetype i = 1; i < clusters.size(); ++i) {
-        QVERIFY2(!clusters.at(i - 1).back().isHighSurrogate() || !clusters.at(i).front().isLowSurrogate(),
+        QVERIFY2(!clusters.at(i - 1).back().isHighSurrogate() ||
+                     !clusters.at(i).front().isLowSurrogate(),
                  "a surrogate pair was split");
     }
     if (!tailoredScripts)

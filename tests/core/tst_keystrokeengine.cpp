@@ -25,7 +25,8 @@ QString describe(const RecordedStep &step)
 {
     if (step.kind == RecordedStep::Pause)
         return QStringLiteral("pause %1").arg(step.pauseNs);
-    QString line = QStringLiteral("%1 %2").arg(QLatin1String(step.kind == RecordedStep::Down ? "down" : "up"))
+    QString line = QStringLiteral("%1 %2")
+                       .arg(QLatin1String(step.kind == RecordedStep::Down ? "down" : "up"))
                        .arg(step.keyCode);
     if (step.text.isEmpty())
         return line;
@@ -81,10 +82,9 @@ QString fromUcs4(std::initializer_list<char32_t> codePoints)
 // Runs f on a thread of its own, so the test thread can hold, step and stop it.
 class Worker {
 public:
-    template<typename F>
+    template <typename F>
     explicit Worker(F f)
-        : m_done(m_promise.get_future()),
-          m_thread([this, f = std::move(f)](std::stop_token stop) {
+        : m_done(m_promise.get_future()), m_thread([this, f = std::move(f)](std::stop_token stop) {
               f(stop);
               m_promise.set_value();
           })
@@ -142,9 +142,8 @@ void TestKeystrokeEngine::keysToWatch_data()
     QTest::newRow("all four") << quint16(0) << ModifierFlag::Mask
                               << QList<quint16>{0, 59, 62, 55, 54, 58, 61, 56, 60};
     QTest::newRow("shift only") << quint16(41) << ModifierFlag::Shift << QList<quint16>{41, 56, 60};
-    QTest::newRow("option+shift")
-        << quint16(41) << (ModifierFlag::Option | ModifierFlag::Shift)
-        << QList<quint16>{41, 58, 61, 56, 60};
+    QTest::newRow("option+shift") << quint16(41) << (ModifierFlag::Option | ModifierFlag::Shift)
+                                  << QList<quint16>{41, 58, 61, 56, 60};
     QTest::newRow("other bits ignored")
         << quint16(41) << (ModifierFlag::Control | 0x1 | 0x800000 | (quint64(1) << 40))
         << QList<quint16>{41, 59, 62};
@@ -201,8 +200,7 @@ void TestKeystrokeEngine::typeText_data()
     const QString flag = fromUcs4({0x1F1E9, 0x1F1EA});
     const QString eAcute = fromUcs4({U'e', 0x0301});
 
-    QTest::newRow("ab") << QStringLiteral("ab") << 30.0
-                        << (press("a") << p30 << press("b") << p30);
+    QTest::newRow("ab") << QStringLiteral("ab") << 30.0 << (press("a") << p30 << press("b") << p30);
     QTest::newRow("line feed") << QStringLiteral("\n") << 30.0 << (pressKey(36) << p30);
     QTest::newRow("carriage return") << QStringLiteral("\r") << 30.0 << (pressKey(36) << p30);
     QTest::newRow("tab") << QStringLiteral("\t") << 30.0 << (pressKey(48) << p30);
@@ -219,16 +217,16 @@ void TestKeystrokeEngine::typeText_data()
     QTest::newRow("e with combining acute") << eAcute << 30.0 << (press(eAcute) << p30);
     const QString ka = fromUcs4({0x0915});
     const QString grin = fromUcs4({0x1F600});
-    QTest::newRow("emoji after devanagari") << QString(ka + grin) << 30.0
-                                            << (press(ka) << p30 << press(grin) << p30);
+    QTest::newRow("emoji after devanagari")
+        << QString(ka + grin) << 30.0 << (press(ka) << p30 << press(grin) << p30);
     const QString heart = fromUcs4({0x2764});
-    QTest::newRow("flag after a pictograph") << QString(heart + flag) << 30.0
-                                             << (press(heart) << p30 << press(flag) << p30);
-    QTest::newRow("space and quote") << QStringLiteral(" \"") << 0.5
-                                     << (press(" ") << pause(500'000) << press("\"")
-                                                    << pause(500'000));
-    QTest::newRow("zero delay still pauses") << QStringLiteral("x") << 0.0
-                                             << (press("x") << pause(0));
+    QTest::newRow("flag after a pictograph")
+        << QString(heart + flag) << 30.0 << (press(heart) << p30 << press(flag) << p30);
+    QTest::newRow("space and quote")
+        << QStringLiteral(" \"") << 0.5
+        << (press(" ") << pause(500'000) << press("\"") << pause(500'000));
+    QTest::newRow("zero delay still pauses")
+        << QStringLiteral("x") << 0.0 << (press("x") << pause(0));
     QTest::newRow("NaN delay") << QStringLiteral("x") << std::nan("") << (press("x") << pause(0));
     QTest::newRow("empty") << QString() << 30.0 << QStringList();
 }
@@ -288,8 +286,7 @@ void TestKeystrokeEngine::typeTextStopsInPause_data()
     QTest::newRow("after the first") << QStringLiteral("abc") << 1 << (press("a") << p30);
     QTest::newRow("after the second")
         << QStringLiteral("abc") << 2 << (press("a") << p30 << press("b") << p30);
-    QTest::newRow("after an emoji")
-        << QString(thumbs + thumbs) << 1 << (press(thumbs) << p30);
+    QTest::newRow("after an emoji") << QString(thumbs + thumbs) << 1 << (press(thumbs) << p30);
     QTest::newRow("after a Return") << QStringLiteral("\nab") << 1 << (pressKey(36) << p30);
     QTest::newRow("in the last pause")
         << QStringLiteral("ab") << 2 << (press("a") << p30 << press("b") << p30);
@@ -345,9 +342,8 @@ void TestKeystrokeEngine::waitForKeyRelease_data()
 
     const QString p5 = pause(5'000'000);
     const QString p20 = pause(20'000'000);
-    QTest::newRow("nothing held")
-        << quint16(41) << ctrlCmd << QList<quint16>() << QList<quint16>() << QStringList{p20}
-        << QList<quint16>{41, 59, 62, 55, 54};
+    QTest::newRow("nothing held") << quint16(41) << ctrlCmd << QList<quint16>() << QList<quint16>()
+                                  << QStringList{p20} << QList<quint16>{41, 59, 62, 55, 54};
     QTest::newRow("shortcut released key by key")
         << quint16(41) << ctrlCmd << QList<quint16>{41, 59, 55} << QList<quint16>()
         << QStringList{p5, p5, p5, p20}
@@ -360,8 +356,8 @@ void TestKeystrokeEngine::waitForKeyRelease_data()
         << quint16(41) << ctrlCmd << QList<quint16>() << QList<quint16>{56, 60, 58}
         << QStringList{p20} << QList<quint16>{41, 59, 62, 55, 54};
     QTest::newRow("shortcut key held with an unrelated key")
-        << quint16(41) << ctrlCmd << QList<quint16>{41} << QList<quint16>{0}
-        << QStringList{p5, p20} << QList<quint16>{41, /**/ 41, 59, 62, 55, 54};
+        << quint16(41) << ctrlCmd << QList<quint16>{41} << QList<quint16>{0} << QStringList{p5, p20}
+        << QList<quint16>{41, /**/ 41, 59, 62, 55, 54};
 }
 
 // Keys are released one per poll from the test thread while the engine sits in its
@@ -459,8 +455,8 @@ void TestKeystrokeEngine::typingRun_data()
                                << (QStringList{p20} << press("h") << p30 << press("i") << p30);
     QTest::newRow("stopped while waiting for release")
         << false << true << 1 << false << QStringList{pause(5'000'000)};
-    QTest::newRow("stopped in the settle pause") << false << false << 1 << false
-                                                 << QStringList{p20};
+    QTest::newRow("stopped in the settle pause")
+        << false << false << 1 << false << QStringList{p20};
     QTest::newRow("stopped while typing")
         << false << false << 2 << false << (QStringList{p20} << press("h") << p30);
     QTest::newRow("stopped in the last pause")
@@ -555,8 +551,7 @@ void TestKeystrokeEngine::realPauserWaitsOrStops_data()
     QTest::newRow("negative") << qint64(-1'000'000) << false << true;
     QTest::newRow("short") << qint64(1'000'000) << false << true;
     QTest::newRow("an hour, stopped") << hour << true << false;
-    QTest::newRow("longest, stopped")
-        << std::numeric_limits<qint64>::max() << true << false;
+    QTest::newRow("longest, stopped") << std::numeric_limits<qint64>::max() << true << false;
 }
 
 void TestKeystrokeEngine::realPauserWaitsOrStops()
