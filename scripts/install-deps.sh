@@ -19,6 +19,8 @@ packages=(
     # application shell: clipboard timestamps (Qt's platform interface), end-to-end
     # drivers, desktop-file and AppStream validation, a tray host for screenshots
     qt6-base-private-dev xdotool xclip desktop-file-utils appstream dpkg-dev trayer imagemagick
+    # the Unicode Consortium's grapheme cluster test cases
+    unicode-data
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "typing/GraphemeWalker.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextBoundaryFinder>
@@ -59,6 +60,8 @@ private slots:
     void followsUnicodeClusterRules();
     void mixedTextDoesNotDependOnWindow_data();
     void mixedTextDoesNotDependOnWindow();
+    void conformsToUnicodeBreakTest_data();
+    void conformsToUnicodeBreakTest();
     void startsWithoutScanningWholeText();
 };
 
@@ -241,6 +244,59 @@ void TestGraphemeWalker::mixedTextDoesNotDependOnWindow()
     }
     if (!tailoredScripts)
         QCOMPARE(clusters, clustersOneByOne(text));
+}
+
+// The Unicode Consortium's own cases (Debian package unicode-data). Lines with
+// characters newer than Qt's tables are left out: Qt cannot know their classes.
+void TestGraphemeWalker::conformsToUnicodeBreakTest_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("window");
+    QTest::addColumn<QStringList>("expected");
+
+    QFile file(QStringLiteral("/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        QSKIP("GraphemeBreakTest.txt not found: install unicode-data");
+    int lineNumber = 0;
+    int rows = 0;
+    while (!file.atEnd()) {
+        ++lineNumber;
+        const QString line = QString::fromUtf8(file.readLine()).section(u'#', 0, 0).trimmed();
+        if (line.isEmpty())
+            continue;
+        // "÷ 0061 × 0301 ÷ 000D ÷": ÷ is a boundary, × none.
+        QStringList clusters{QString()};
+        bool known = true;
+        for (const QString &token : line.split(u' ', Qt::SkipEmptyParts)) {
+            if (token == u"\u00F7") {
+                if (!clusters.constLast().isEmpty())
+                    clusters << QString();
+            } else if (token != u"\u00D7") {
+                const char32_t c = token.toUInt(nullptr, 16);
+                const QChar::UnicodeVersion version = QChar::unicodeVersion(c);
+                known = known && version != QChar::Unicode_Unassigned &&
+                        version <= QChar::currentUnicodeVersion();
+                clusters.last() += QString::fromUcs4(&c, 1);
+            }
+        }
+        clusters.removeAll(QString());
+        if (!known)
+            continue;
+        ++rows;
+        for (qsizetype window : {1, 3, 4096}) {
+            QTest::addRow("line %d, window %lld", lineNumber, qlonglong(window))
+                << clusters.join(QString()) << window << clusters;
+        }
+    }
+    QVERIFY2(rows > 400, "too few usable test lines");
+}
+
+void TestGraphemeWalker::conformsToUnicodeBreakTest()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, window);
+    QFETCH(QStringList, expected);
+    QCOMPARE(walk(text, window), expected);
 }
 
 // The first cluster of a large text comes from a scan of one window, not of the text.
