@@ -2,10 +2,16 @@
 
 #include <QObject>
 
+#include <functional>
+#include <memory>
+
 class AppState;
+class PreviewClock;
+class QQuickWindow;
+class SettingsView;
 
 // The settings window. Created on first open, destroyed on close, so an idle
-// Keyloom carries none of it.
+// Keyloom carries none of it: the QML engine lives only while the window does.
 class SettingsWindow : public QObject {
     Q_OBJECT
 public:
@@ -16,10 +22,20 @@ public:
     void open();
     bool isOpen() const;
 
+    /// The open window, or null.
+    QQuickWindow *window() const;
+    /// The open window's own state, or null.
+    SettingsView *view() const;
+    /// How each newly created window gets its preview clock (tests step the animation by hand).
+    void setPreviewClockFactory(std::function<std::unique_ptr<PreviewClock>()> factory);
+
 signals:
     void closed();
 
 private:
+    void create();
+    void destroyIfHidden();
+
     AppState &m_state;
     class Private;
     Private *d = nullptr;

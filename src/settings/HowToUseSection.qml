@@ -1,0 +1,53 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Keyloom.Snippets
+
+// "How to Use": the two modes, how to stop, and why typing waits for the keys' release.
+FormSection {
+    title: qsTr("How to Use")
+
+    ColumnLayout {
+        spacing: 6
+        Layout.fillWidth: true
+        LabeledLine {
+            symbol: "clipboard"
+            text: qsTr("**Clipboard mode:** Copy text, then press shortcut.")
+        }
+        LabeledLine {
+            symbol: "list-number"
+            text: qsTr("**List mode:** Add snippets above, press shortcut to type each one in order.")
+        }
+    }
+
+    Label {
+        objectName: "stoppingHeading"
+        text: qsTr("Stopping the animation")
+        font.pixelSize: Theme.calloutSize
+        font.weight: Font.Medium
+    }
+
+    ColumnLayout {
+        spacing: 6
+        Layout.fillWidth: true
+        LabeledLine {
+            symbol: "escape"
+            text: qsTr("Press **Esc** to cancel immediately.")
+        }
+        LabeledLine {
+            symbol: "keyboard"
+            themeName: "input-keyboard-symbolic"
+            text: qsTr("Press the **shortcut again** to stop.")
+        }
+    }
+
+    Label {
+        objectName: "releaseNote"
+        text: qsTr("The app waits for you to release the shortcut keys before it starts typing, so you won’t get extra characters. In list mode, it advances to the next snippet after each paste and wraps back to the first.")
+        font.pixelSize: Theme.captionSize
+        color: Theme.secondary
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+        Layout.preferredWidth: 1
+    }
+}

@@ -1,0 +1,54 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Keyloom.Snippets
+import Keyloom.Settings
+
+// "Permissions": whether the desktop lets Keyloom watch the keyboard and type, and a way to ask.
+FormSection {
+    id: section
+    required property SettingsView view
+
+    title: qsTr("Permissions")
+
+    ColumnLayout {
+        spacing: 8
+        Layout.fillWidth: true
+
+        LabeledLine {
+            objectName: "trustedStatus"
+            visible: section.view.accessibilityTrusted
+            symbol: "seal-check"
+            text: qsTr("Permissions Granted!")
+            color: Theme.green
+            pixelSize: Theme.bodySize
+            weight: Font.Medium
+        }
+        LabeledLine {
+            objectName: "untrustedStatus"
+            visible: !section.view.accessibilityTrusted
+            symbol: "warning"
+            themeName: "dialog-warning-symbolic"
+            text: qsTr("Needs Permissions")
+            color: Theme.red
+            pixelSize: Theme.bodySize
+            weight: Font.Medium
+        }
+        Button {
+            objectName: "requestAccess"
+            visible: !section.view.accessibilityTrusted
+            text: qsTr("Request Access")
+            focusPolicy: Qt.TabFocus
+            onClicked: section.view.requestAccess()
+        }
+        Label {
+            objectName: "permissionExplanation"
+            text: qsTr("Keyloom uses Accessibility to register a global keyboard shortcut and simulate individual key presses into whatever app is focused - browsers, editors, terminals, and native apps.")
+            font.pixelSize: Theme.captionSize
+            color: Theme.secondary
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+            Layout.preferredWidth: 1
+        }
+    }
+}

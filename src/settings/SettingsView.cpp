@@ -1,0 +1,98 @@
+#include "SettingsView.h"
+
+#include "ShortcutRecorder.h"
+#include "TypingPreview.h"
+#include "model/AppState.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+
+namespace {
+// The trust check talks to the display server; during a fast preview it is asked at most this often.
+constexpr qint64 trustReadIntervalMs = 250;
+} // namespace
+
+SettingsView::SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_recorder(new ShortcutRecorder(state, this))
+    , m_preview(new TypingPreview(state, std::move(clock), this))
+{
+    m_trusted = m_state.isAccessibilityTrusted();
+    m_sinceTrustRead.start();
+
+    connect(&state, &AppState::typingSpeedMsChanged, this, [this] {
+        if (m_window && m_window->isVisible())
+            m_preview->restart();
+    });
+    connect(m_preview, &TypingPreview::stepped, this, &SettingsView::readTrustThrottled);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, &SettingsView::applicationStateChanged);
+}
+
+SettingsView::~SettingsView()
+{
+    m_recorder->stopRecording();
+    m_preview->cancel();
+}
+
+QFont SettingsView::fixedFont() const
+{
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+void SettingsView::attach(QWindow *window)
+{
+    m_window = window;
+    m_recorder->setWindow(window);
+    connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (visible)
+            shown();
+        else
+            hidden();
+    });
+    if (window->isVisible())
+        shown();
+}
+
+void SettingsView::requestAccess()
+{
+    m_state.requestAccessibilityPermission();
+    readTrust();
+}
+
+void SettingsView::shown()
+{
+    readTrust();
+    m_preview->refreshClipboard();
+}
+
+void SettingsView::hidden()
+{
+    // Recording first, then the preview.
+    m_recorder->stopRecording();
+    m_preview->cancel();
+}
+
+void SettingsView::applicationStateChanged(Qt::ApplicationState state)
+{
+    if (state != Qt::ApplicationActive || !m_window || !m_window->isVisible())
+        return;
+    readTrust();
+    m_preview->refreshClipboard();
+}
+
+void SettingsView::readTrust()
+{
+    m_sinceTrustRead.restart();
+    const bool trusted = m_state.isAccessibilityTrusted();
+    if (trusted == m_trusted)
+        return;
+    m_trusted = trusted;
+    emit accessibilityTrustedChanged();
+}
+
+void SettingsView::readTrustThrottled()
+{
+    if (m_sinceTrustRead.elapsed() >= trustReadIntervalMs)
+        readTrust();
+}

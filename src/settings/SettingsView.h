@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ShortcutRecorder.h"
+#include "TypingPreview.h"
+
+#include <QElapsedTimer>
+#include <QFont>
+#include <QObject>
+#include <QPointer>
+#include <QWindow>
+#include <QtQml/qqml.h>
+
+#include <memory>
+
+class AppState;
+class PreviewClock;
+
+// The settings window's own state and reactions: the two recorders, the preview,
+// and the permission status. It follows the window: shown starts the preview, hidden
+// stops recording and then the preview, and the application becoming active re-reads
+// the clipboard.
+class SettingsView : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Owned by the settings window")
+    Q_PROPERTY(ShortcutRecorder *recorder READ recorder CONSTANT)
+    Q_PROPERTY(TypingPreview *preview READ preview CONSTANT)
+    Q_PROPERTY(bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
+    Q_PROPERTY(QFont fixedFont READ fixedFont CONSTANT)
+
+public:
+    SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock, QObject *parent = nullptr);
+    ~SettingsView() override;
+
+    ShortcutRecorder *recorder() const { return m_recorder; }
+    TypingPreview *preview() const { return m_preview; }
+    bool accessibilityTrusted() const { return m_trusted; }
+    QFont fixedFont() const;
+
+    /// Follows this window from now on (its visibility and key presses).
+    void attach(QWindow *window);
+
+    /// Asks for the accessibility permission and shows the answer.
+    Q_INVOKABLE void requestAccess();
+
+signals:
+    void accessibilityTrustedChanged();
+
+private:
+    void shown();
+    void hidden();
+    void applicationStateChanged(Qt::ApplicationState state);
+    void readTrust();
+    void readTrustThrottled();
+
+    AppState &m_state;
+    ShortcutRecorder *m_recorder;
+    TypingPreview *m_preview;
+    QPointer<QWindow> m_window;
+    bool m_trusted = false;
+    QElapsedTimer m_sinceTrustRead;
+};

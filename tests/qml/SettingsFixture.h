@@ -1,0 +1,53 @@
+#pragma once
+
+#include "FakePlatform.h"
+#include "ManualPreviewClock.h"
+#include "model/AppState.h"
+#include "settings/SettingsView.h"
+#include "settings/SettingsWindow.h"
+
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A real AppState on a temporary settings file and the fake platform, and the real
+// settings window over it with a hand-driven preview clock.
+class SettingsFixture {
+public:
+    SettingsFixture();
+    ~SettingsFixture();
+
+    /// Opens the window and waits until it is exposed; null on failure.
+    QQuickWindow *open();
+    /// Hides the window and lets it be torn down.
+    void close();
+
+    QQuickWindow *window() const { return settings->window(); }
+    SettingsView *view() const { return settings->view(); }
+    ManualPreviewClock *clock() const { return clockHandle->clock; }
+
+    /// The visible-tree item with this object name (first in depth-first order), or null.
+    QQuickItem *item(const QString &objectName) const;
+    /// Every item with this object name, in depth-first order.
+    QList<QQuickItem *> items(const QString &objectName) const;
+    /// Lays out the window and scrolls so the item is on screen.
+    void reveal(QQuickItem *item) const;
+    /// Clicks the centre of the item (after revealing it).
+    void click(QQuickItem *item) const;
+    /// Delivers a key press through the window system, as the display server would.
+    void pressKey(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode, const QString &text = {}) const;
+
+    /// Fires preview steps until the text reads `text` or `limit` steps passed; answers the steps fired.
+    int stepUntil(const QString &text, int limit = 200) const;
+
+    QTemporaryDir dir;
+    FakePlatform fake;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SettingsWindow> settings;
+    std::shared_ptr<ManualPreviewClock::Handle> clockHandle = std::make_shared<ManualPreviewClock::Handle>();
+};
+
+/// The text property of an item (Label, Text, TextArea, Button).
+QString textOf(const QQuickItem *item);
