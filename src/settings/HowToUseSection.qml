@@ -48,6 +48,5 @@ FormSection {
         color: Theme.secondary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
-        Layout.preferredWidth: 1
     }
 }

@@ -8,6 +8,7 @@ ColumnLayout {
     id: section
     property string title
     default property alias rows: body.data
+    property alias rowSpacing: body.spacing
 
     Layout.fillWidth: true
     spacing: 6

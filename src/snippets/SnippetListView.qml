@@ -43,6 +43,8 @@ FormSection {
                 text: "Paste from Clipboard"
                 checkable: true
                 focusPolicy: Qt.TabFocus
+                leftPadding: 10
+                rightPadding: 10
                 ButtonGroup.group: modeGroup
                 checked: !view.listMode
                 onClicked: snippetModel.listMode = false
@@ -52,6 +54,8 @@ FormSection {
                 text: "Paste from List"
                 checkable: true
                 focusPolicy: Qt.TabFocus
+                leftPadding: 10
+                rightPadding: 10
                 ButtonGroup.group: modeGroup
                 checked: view.listMode
                 onClicked: snippetModel.listMode = true
@@ -91,7 +95,8 @@ FormSection {
             // Pressing and dragging a row reorders; the wheel and the scroll bar scroll.
             interactive: false
             ScrollBar.vertical: ScrollBar {
-                policy: list.contentHeight > list.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                visible: list.contentHeight > list.height + 1
+                policy: ScrollBar.AlwaysOn
             }
 
             property int dragFrom: -1
@@ -206,6 +211,11 @@ FormSection {
             Layout.preferredHeight: Math.min(field.implicitHeight,
                                              3 * fontMetrics.lineSpacing + field.topPadding + field.bottomPadding)
             Layout.alignment: Qt.AlignVCenter
+            background: Rectangle {
+                radius: 5
+                color: Theme.palette.base
+                border.color: field.activeFocus ? Theme.accent : Theme.separator
+            }
 
             TextArea {
                 id: field
