@@ -7,9 +7,12 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <cmath>
+#include <cstdio>
+#include <unistd.h>
 #include <limits>
 
 namespace {
@@ -283,6 +286,39 @@ private slots:
         state->addSnippet(QStringLiteral("x"));
         QCOMPARE(f.stored(QStringLiteral("snippetsUnreadable")).toByteArray(), QByteArray("older"));
         QCOMPARE(f.stored(QStringLiteral("snippetsUnreadable2")).toByteArray(), QByteArray("newer"));
+    }
+
+    void anUnwritableStoreKeepsWorkingAndSaysSoOnce()
+    {
+        QTemporaryDir dir;
+        // A file where the folder should be: no write can succeed, even as root.
+        QFile blocker(dir.filePath(QStringLiteral("keyloom")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        FakePlatform fake;
+
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        std::fflush(stderr);
+        const int saved = dup(STDERR_FILENO);
+        dup2(captured.handle(), STDERR_FILENO);
+        {
+            AppState state(fake.platform(), dir.filePath(QStringLiteral("keyloom/keyloom.conf")),
+                           fake.pauser);
+            state.setTypingSpeedMs(70);
+            state.addSnippet(QStringLiteral("kept in memory"));
+            state.setCurrentSnippetIndex(0);
+            QCOMPARE(state.typingSpeedMs(), 70.0);
+            QCOMPARE(state.snippets().size(), 1);
+        }
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        captured.seek(0);
+        const QByteArray said = captured.readAll();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY(said.startsWith("[Keyloom] Cannot save settings to "));
+        QVERIFY(!said.contains("kept in memory"));
     }
 
     void fileAndFolderArePrivate()
