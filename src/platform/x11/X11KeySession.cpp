@@ -1,5 +1,6 @@
 #include "X11KeySession.h"
 
+#include "X11DeferredRestore.h"
 #include "X11SpareKeys.h"
 #include "X11TextKeysyms.h"
 
@@ -43,8 +44,7 @@ X11KeySession::~X11KeySession()
     for (quint8 kc : std::as_const(m_down))
         XTestFakeKeyEvent(m_display, kc, False, CurrentTime);
     XSync(m_display, False);
-    m_spareKeys.reset();
-    XCloseDisplay(m_display);
+    X11DeferredRestore::instance().hand(std::move(m_spareKeys), m_display);
 }
 
 bool X11KeySession::isKeyDown(quint16 keyCode)

@@ -258,6 +258,14 @@ std::optional<quint8> X11SpareKeys::keyCodeFor(quint32 keysym) const
     return m_slots[size_t(*it)].keyCode;
 }
 
+X11SpareKeys::Clock::time_point X11SpareKeys::lastUse() const
+{
+    Clock::time_point last{};
+    for (const Slot &slot : m_slots)
+        last = std::max(last, slot.lastUsed);
+    return last;
+}
+
 void X11SpareKeys::markUsed(quint32 keysym)
 {
     const auto it = m_slotOfKeysym.constFind(keysym);
@@ -357,9 +365,13 @@ bool X11SpareKeys::deviceMatches(unsigned deviceSpec, const std::vector<Edit> &e
 
 void X11SpareKeys::writeJournal()
 {
+    // Other sessions of this process may list keycodes of their own; replace only ours.
     const long pid = long(getpid());
+    QSet<long> mine;
+    for (const Slot &slot : m_slots)
+        mine.insert(slot.keyCode);
     std::vector<JournalEntry> entries = readJournal(m_display);
-    std::erase_if(entries, [pid](const JournalEntry &e) { return e.pid == pid; });
+    std::erase_if(entries, [&](const JournalEntry &e) { return e.pid == pid && mine.contains(e.keyCode); });
     for (const Slot &slot : m_slots) {
         if (slot.keysym)
             entries.push_back({pid, slot.keyCode, long(slot.keysym)});

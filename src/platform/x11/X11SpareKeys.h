@@ -42,6 +42,9 @@ public:
     /// The keycode a keysym is bound to.
     std::optional<quint8> keyCodeFor(quint32 keysym) const;
 
+    /// When a bound keycode was last pressed.
+    Clock::time_point lastUse() const;
+
     /// Notes that the keycode of a keysym has just been pressed.
     void markUsed(quint32 keysym);
 
