@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 
 #define KeyCode XKeyCode
@@ -99,6 +100,9 @@ private slots:
 
     void cancelledRunLeavesNothingBehind();
     void keyStateSeesHeldKey();
+
+    void keymapIsRestoredWhenTheProcessEnds_data();
+    void keymapIsRestoredWhenTheProcessEnds();
 
 private:
     void addTextRows(const QList<double> &delays);
@@ -304,6 +308,42 @@ void TestX11Injector::keyStateSeesHeldKey()
     QVERIFY(!session->isKeyDown(8));
     fakeKey(m_display, XK_x, false);
     QVERIFY(!session->isKeyDown(x));
+}
+
+void TestX11Injector::keymapIsRestoredWhenTheProcessEnds_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGKILL, mended by the next session") << int(SIGKILL);
+}
+
+void TestX11Injector::keymapIsRestoredWhenTheProcessEnds()
+{
+    QFETCH(int, sig);
+    const QByteArray keymapBefore = keymapSnapshot(m_display);
+    QProcess holder;
+    holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/x11_keyholder"),
+                 {QString::fromLocal8Bit(m_displayName)});
+    QVERIFY(holder.waitForStarted(10000));
+    QByteArray said;
+    const QDeadlineTimer deadline(20000);
+    while (!said.contains("BOUND") && !deadline.hasExpired() && holder.waitForReadyRead(1000))
+        said += holder.readAllStandardOutput();
+    QVERIFY2(said.contains("BOUND"), said.constData());
+    QVERIFY(keymapSnapshot(m_display) != keymapBefore);
+
+    kill(pid_t(holder.processId()), sig);
+    QVERIFY(holder.waitForFinished(20000));
+    if (sig == SIGKILL) {
+        // Nothing ran in the killed process; the next session undoes what it left.
+        QVERIFY(keymapSnapshot(m_display) != keymapBefore);
+        X11KeyInjector injector(m_displayName);
+        QVERIFY(injector.openSession());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(keymapSnapshot(m_display), keymapBefore, 20000);
 }
 
 QTEST_GUILESS_MAIN(TestX11Injector)

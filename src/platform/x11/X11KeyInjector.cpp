@@ -1,5 +1,6 @@
 #include "X11KeyInjector.h"
 
+#include "X11ExitGuard.h"
 #include "X11KeySession.h"
 
 #include <utility>
@@ -12,6 +13,7 @@ X11KeyInjector::X11KeyInjector()
 X11KeyInjector::X11KeyInjector(QByteArray displayName)
     : m_displayName(std::move(displayName))
 {
+    X11ExitGuard::arm(m_displayName);
 }
 
 std::unique_ptr<KeySession> X11KeyInjector::openSession()

@@ -70,11 +70,11 @@ XkbDescPtr fetchMap(Display *display, unsigned deviceSpec)
 
 } // namespace
 
-X11SpareKeys::X11SpareKeys(Display *display)
+X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers)
     : m_display(display)
 {
     findXTestDevice();
-    cleanLeftovers();
+    cleanLeftovers(leftovers);
     rescan();
 }
 
@@ -100,7 +100,7 @@ void X11SpareKeys::findXTestDevice()
     XIFreeDeviceInfo(devices);
 }
 
-void X11SpareKeys::cleanLeftovers()
+void X11SpareKeys::cleanLeftovers(Leftovers leftovers)
 {
     std::vector<JournalEntry> entries = readJournal(m_display);
     if (entries.empty())
@@ -111,7 +111,8 @@ void X11SpareKeys::cleanLeftovers()
     std::vector<Edit> edits;
     std::vector<JournalEntry> kept;
     for (const JournalEntry &e : entries) {
-        if (processAlive(e.pid)) {
+        const bool own = e.pid == long(getpid());
+        if (own ? leftovers == Leftovers::OfEndedProcesses : processAlive(e.pid)) {
             kept.push_back(e);
             continue;
         }

@@ -23,8 +23,12 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds gracePeriod{1000};
 
-    /// Finds the spare keycodes and undoes the leftovers of processes that are gone.
-    explicit X11SpareKeys(_XDisplay *display);
+    /// Whose keymap changes listed on the root window a new instance undoes.
+    enum class Leftovers { OfEndedProcesses, AlsoOfThisProcess };
+
+    /// Finds the spare keycodes and undoes the listed changes of processes that are gone
+    /// (and of this one too when it is about to end).
+    explicit X11SpareKeys(_XDisplay *display, Leftovers leftovers = Leftovers::OfEndedProcesses);
     /// Restores every keycode it bound.
     ~X11SpareKeys();
 
@@ -73,7 +77,7 @@ private:
     void applyTo(unsigned deviceSpec, const std::vector<Edit> &edits);
     bool deviceMatches(unsigned deviceSpec, const std::vector<Edit> &edits);
     void findXTestDevice();
-    void cleanLeftovers();
+    void cleanLeftovers(Leftovers leftovers);
     void writeJournal();
 
     _XDisplay *m_display;
