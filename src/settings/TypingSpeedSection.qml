@@ -53,20 +53,27 @@ FormSection {
             Layout.alignment: Qt.AlignTop
             Layout.fillWidth: true
         }
-        Label {
+        Button {
+            id: clearButton
             objectName: "clearClipboard"
             visible: section.preview.clipboardCounts
             text: qsTr("Clear Clipboard")
+            flat: true
+            focusPolicy: Qt.TabFocus
+            padding: 0
             font.pixelSize: Theme.smallCaptionSize
-            color: Theme.red
             Layout.alignment: Qt.AlignTop
-            Accessible.role: Accessible.Button
-            TapHandler {
-                onTapped: section.preview.clearClipboard()
+            // Plain red text without a frame.
+            background: Item {}
+            contentItem: Label {
+                text: clearButton.text
+                font: clearButton.font
+                color: Theme.red
             }
             HoverHandler {
                 cursorShape: Qt.PointingHandCursor
             }
+            onClicked: section.preview.clearClipboard()
         }
     }
 

@@ -21,16 +21,23 @@
 
 namespace {
 
-long residentKb()
+/// A field of /proc/self/status in kB, e.g. "VmRSS", "RssAnon", "RssFile".
+long statusKb(const QByteArray &field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
     }
     return -1;
+}
+
+void report(const char *when)
+{
+    std::printf("%-28s VmRSS %6ld kB (anonymous %6ld kB, files %6ld kB)\n", when, statusKb("VmRSS"),
+                statusKb("RssAnon"), statusKb("RssFile"));
 }
 
 QQuickItem *findItem(QQuickItem *item, const QString &name)
@@ -88,15 +95,14 @@ int memory(AppState &state, SettingsWindow &settings)
 {
     Q_UNUSED(state);
     settle();
-    const long idle = residentKb();
+    report("idle, before first open");
     settings.open();
     (void)QTest::qWaitForWindowExposed(settings.window());
     QTest::qWait(1500);
-    const long open = residentKb();
+    report("window open");
     settings.window()->close();
     QTest::qWait(500);
-    const long closed = residentKb();
-    std::printf("VmRSS idle %ld kB, open %ld kB, after close %ld kB\n", idle, open, closed);
+    report("after close");
     for (int i = 0; i < 5; ++i) {
         settings.open();
         (void)QTest::qWaitForWindowExposed(settings.window());
@@ -104,7 +110,7 @@ int memory(AppState &state, SettingsWindow &settings)
         settings.window()->close();
         QTest::qWait(300);
     }
-    std::printf("VmRSS after 5 more openings %ld kB\n", residentKb());
+    report("after 5 more open/close");
     return 0;
 }
 
