@@ -40,7 +40,7 @@ RowLayout {
         focusPolicy: Qt.TabFocus
         padding: 2
         icon.source: Qt.resolvedUrl("icons/trash.svg")
-        icon.name: "edit-delete-symbolic"
+        icon.name: "user-trash-symbolic"
         icon.color: Theme.red
         icon.width: Theme.captionSize + 2
         icon.height: Theme.captionSize + 2

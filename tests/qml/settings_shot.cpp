@@ -1,6 +1,6 @@
 // Renders the settings window in its notable states to PNG files, and reports the
 // process's resident memory around the window's life. Run on a real display (Xvfb):
-//   keyloom_settings_shot <output dir>
+//   keyloom_settings_shot [--dark] <output dir>
 //   keyloom_settings_shot --memory
 
 #include "FakePlatform.h"
@@ -121,10 +121,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = app.arguments();
+    // A run under a dark desktop theme (the script selects one) writes only its own picture.
+    const bool dark = args.contains(QStringLiteral("--dark"));
     const bool memoryOnly = args.contains(QStringLiteral("--memory"));
-    const QString outDir = args.value(1);
+    const QString outDir = args.value(dark ? 2 : 1);
     if (!memoryOnly && outDir.isEmpty()) {
-        std::fprintf(stderr, "usage: keyloom_settings_shot <output dir> | --memory\n");
+        std::fprintf(stderr, "usage: keyloom_settings_shot [--dark] <output dir> | --memory\n");
         return 2;
     }
 
@@ -143,6 +145,21 @@ int main(int argc, char *argv[])
             handle->clock->fire();
     };
     bool ok = true;
+
+    if (dark) {
+        state.setTypingMode(TypingMode::Playlist);
+        for (const QString &text : {QStringLiteral("Good morning! Thanks for reaching out."),
+                                    QStringLiteral("Kind regards,\nAlex")})
+            state.addSnippet(text);
+        fake.clipboard.content = QStringLiteral("Hello from the clipboard!");
+        settings.open();
+        (void)QTest::qWaitForWindowExposed(settings.window());
+        step(13);
+        ok &= save(settings.window(), outDir + QStringLiteral("/settings-dark.png"));
+        settings.window()->close();
+        QTest::qWait(100);
+        return ok ? 0 : 1;
+    }
 
     // Clipboard mode: text on the clipboard, the preview part-way through it.
     fake.clipboard.content = QStringLiteral("Hello from the clipboard!");
@@ -186,5 +203,6 @@ int main(int argc, char *argv[])
     ok &= save(settings.window(), outDir + QStringLiteral("/settings-not-trusted.png"));
     settings.window()->close();
     QTest::qWait(100);
+
     return ok ? 0 : 1;
 }
