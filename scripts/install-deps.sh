@@ -21,6 +21,9 @@ packages=(
     qt6-base-private-dev xdotool xclip desktop-file-utils appstream dpkg-dev trayer imagemagick
     # the Unicode Consortium's grapheme cluster test cases
     unicode-data
+    # settings window: key events in its tests (Qt's platform interface, above), screenshots
+    # under a dark GTK theme, the memory script's close request
+    qt6-gtk-platformtheme python3
 )
 
 missing=()

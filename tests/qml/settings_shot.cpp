@@ -1,7 +1,7 @@
 // Renders the settings window in its notable states to PNG files, and reports the
 // process's resident memory around the window's life. Run on a real display (Xvfb):
 //   keyloom_settings_shot [--dark] <output dir>
-//   keyloom_settings_shot --memory
+//   keyloom_settings_shot --memory [open/close cycles]
 
 #include "FakePlatform.h"
 #include "ManualPreviewClock.h"
@@ -91,9 +91,8 @@ bool save(QQuickWindow *window, const QString &path)
     return ok;
 }
 
-int memory(AppState &state, SettingsWindow &settings)
+int memory(SettingsWindow &settings, int cycles)
 {
-    Q_UNUSED(state);
     settle();
     report("idle, before first open");
     settings.open();
@@ -103,14 +102,15 @@ int memory(AppState &state, SettingsWindow &settings)
     settings.window()->close();
     QTest::qWait(500);
     report("after close");
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < cycles; ++i) {
         settings.open();
         (void)QTest::qWaitForWindowExposed(settings.window());
         QTest::qWait(300);
         settings.window()->close();
         QTest::qWait(300);
     }
-    report("after 5 more open/close");
+    std::printf("after %d more open/close:\n", cycles);
+    report("");
     return 0;
 }
 
@@ -135,7 +135,9 @@ int main(int argc, char *argv[])
     AppState state(fake.platform(), dir.filePath(QStringLiteral("k.conf")), fake.pauser);
     SettingsWindow settings(state);
     if (memoryOnly)
-        return memory(state, settings);
+        return memory(settings, args.value(args.indexOf(QStringLiteral("--memory")) + 1).toInt() > 0
+                                    ? args.value(args.indexOf(QStringLiteral("--memory")) + 1).toInt()
+                                    : 5);
 
     auto handle = std::make_shared<ManualPreviewClock::Handle>();
     settings.setPreviewClockFactory([handle] { return std::make_unique<ManualPreviewClock>(handle); });
