@@ -22,7 +22,7 @@ SettingsView::SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock,
     m_sinceTrustRead.start();
 
     connect(&state, &AppState::typingSpeedMsChanged, this, [this] {
-        if (m_window && m_window->isVisible())
+        if (m_onScreen)
             m_preview->restart();
     });
     connect(m_preview, &TypingPreview::stepped, this, &SettingsView::readTrustThrottled);
@@ -44,13 +44,19 @@ void SettingsView::attach(QWindow *window)
 {
     m_window = window;
     m_recorder->setWindow(window);
-    connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
-        if (visible)
+    // Minimised counts as hidden: nothing animates in a window no one can see.
+    connect(window, &QWindow::visibilityChanged, this, [this](QWindow::Visibility visibility) {
+        const bool onScreen = visibility != QWindow::Hidden && visibility != QWindow::Minimized;
+        if (onScreen == m_onScreen)
+            return;
+        m_onScreen = onScreen;
+        if (onScreen)
             shown();
         else
             hidden();
     });
-    if (window->isVisible())
+    m_onScreen = window->isVisible() && window->visibility() != QWindow::Minimized;
+    if (m_onScreen)
         shown();
 }
 
@@ -75,7 +81,7 @@ void SettingsView::hidden()
 
 void SettingsView::applicationStateChanged(Qt::ApplicationState state)
 {
-    if (state != Qt::ApplicationActive || !m_window || !m_window->isVisible())
+    if (state != Qt::ApplicationActive || !m_onScreen)
         return;
     readTrust();
     m_preview->refreshClipboard();

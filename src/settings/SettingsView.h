@@ -57,6 +57,7 @@ private:
     ShortcutRecorder *m_recorder;
     TypingPreview *m_preview;
     QPointer<QWindow> m_window;
+    bool m_onScreen = false;
     bool m_trusted = false;
     QElapsedTimer m_sinceTrustRead;
 };

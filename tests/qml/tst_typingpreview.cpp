@@ -19,6 +19,7 @@ private slots:
     void clearClipboardRestartsWithSample();
     void delayChangeRestartsFromEmpty();
     void noWritesAfterHidden();
+    void minimisedStopsAndRestoredRestarts();
     void activationRereadsClipboard();
     void previewBoxLooks();
 };
@@ -179,6 +180,24 @@ void TestTypingPreview::noWritesAfterHidden()
     QVERIFY(f.open());
     QCOMPARE(f.view()->preview()->previewText(), QStringLiteral("a"));
     QCOMPARE(f.clock()->pendingDelay(), std::chrono::nanoseconds(150ms));
+}
+
+void TestTypingPreview::minimisedStopsAndRestoredRestarts()
+{
+    SettingsFixture f;
+    QVERIFY(f.open());
+    TypingPreview *preview = f.view()->preview();
+    f.stepUntil(QStringLiteral("The"));
+    f.window()->showMinimized();
+    QTRY_COMPARE(f.window()->visibility(), QWindow::Minimized);
+    QVERIFY(!preview->isRunning());
+    QVERIFY(!f.clock()->hasPending());
+    QCOMPARE(preview->previewText(), QStringLiteral("The"));
+    QVERIFY(f.window());
+
+    f.window()->showNormal();
+    QTRY_VERIFY(preview->isRunning());
+    QCOMPARE(preview->previewText(), QStringLiteral("T"));
 }
 
 void TestTypingPreview::activationRereadsClipboard()
