@@ -19,6 +19,7 @@ packages=(
     # application shell: clipboard timestamps (Qt's platform interface), end-to-end
     # drivers, desktop-file and AppStream validation, a tray host for screenshots
     qt6-base-private-dev xdotool xclip desktop-file-utils appstream dpkg-dev trayer imagemagick
+    x11-xserver-utils
     # the Unicode Consortium's grapheme cluster test cases
     unicode-data
     # settings window: key events in its tests (Qt's platform interface, above), screenshots

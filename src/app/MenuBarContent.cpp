@@ -131,14 +131,14 @@ void MenuBarContent::addLine(const QString &text, bool secondary)
     label->setFont(font);
     // Lines look like disabled entries without being disabled; the preview is dimmer still.
     QPalette palette = m_menu->palette();
-    const QColor colour = secondary ? palette.color(QPalette::PlaceholderText)
-                                    : palette.color(QPalette::Disabled, QPalette::WindowText);
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlpha(secondary ? 120 : 170);
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
+    // Line up with the items' text, which the style puts after a check-mark column.
     const QStyle *style = m_menu->style();
-    const int hMargin = style->pixelMetric(QStyle::PM_MenuHMargin, nullptr, m_menu.get())
-        + style->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, m_menu.get()) + 8;
-    label->setContentsMargins(hMargin, 2, hMargin, 2);
+    const int left = style->pixelMetric(QStyle::PM_SmallIconSize, nullptr, m_menu.get()) + 12;
+    label->setContentsMargins(left, 2, 12, 2);
     action->setDefaultWidget(label);
     m_menu->addAction(action);
 }

@@ -49,8 +49,12 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
     // A plain click opens the menu too, as a menu bar item would; the context
     // click is handled by the tray itself through the context menu.
-    if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
-        m_menu->popup(QCursor::pos());
+    if (reason != QSystemTrayIcon::Trigger || !m_menu || m_menu->isVisible())
+        return;
+    // Below the icon, as a panel menu opens, so the icon stays visible; at the
+    // pointer where the tray does not say where the icon is.
+    const QRect icon = m_item.geometry();
+    m_menu->popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
 }
 
 void TrayIcon::checkForTray()

@@ -96,7 +96,8 @@ public:
         env.remove(QStringLiteral("QT_IM_MODULE"));
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        // Its standard error joins the test log, where a failure needs it.
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
 
     ~Keyloom() { stop(); }
@@ -199,7 +200,19 @@ private:
         const QDeadlineTimer deadline(deadlineMs);
         while (typed() != expected && !deadline.hasExpired())
             QTest::qWait(20);
-        return typed() == expected;
+        if (typed() == expected)
+            return true;
+        QByteArray seen;
+        for (const Press &press : m_client->presses())
+            seen += QByteArray::number(press.keysym, 16) + ' ';
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(m_display, &focus, &revert);
+        XTextProperty name{};
+        XGetWMName(m_display, focus, &name);
+        qWarning("the client received the keysyms %s; the focus is on 0x%lx %s", seen.constData(), focus,
+                 name.value ? reinterpret_cast<const char *>(name.value) : "");
+        return false;
     }
 
     QVariant storedValue(const QString &key) const
@@ -289,6 +302,29 @@ private:
             QTest::qWait(50);
         }
         return false;
+    }
+
+    // Viewable top-level windows of a program, by its class.
+    int viewableWindowsOfClass(const QByteArray &windowClass)
+    {
+        Window root = DefaultRootWindow(m_display), rootReturn = 0, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        int count = 0;
+        if (!XQueryTree(m_display, root, &rootReturn, &parent, &children, &n))
+            return 0;
+        for (unsigned i = 0; i < n; ++i) {
+            XWindowAttributes attributes{};
+            XClassHint hint{};
+            if (!XGetWindowAttributes(m_display, children[i], &attributes) || attributes.map_state != IsViewable
+                || !XGetClassHint(m_display, children[i], &hint))
+                continue;
+            count += hint.res_class && QByteArray(hint.res_class) == windowClass;
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        if (children)
+            XFree(children);
+        return count;
     }
 
     // Viewable pop-up windows of the program: its open menu.
@@ -397,6 +433,7 @@ private slots:
         // desktop for one without a tray and open its settings window.
         const Atom traySelection = XInternAtom(m_display, "_NET_SYSTEM_TRAY_S0", False);
         QTRY_VERIFY_WITH_TIMEOUT(XGetSelectionOwner(m_display, traySelection) != None, deadlineMs);
+        QTRY_VERIFY_WITH_TIMEOUT(viewableWindowsOfClass("trayer") > 0, deadlineMs);
     }
 
     void cleanupTestCase()
