@@ -12,6 +12,7 @@ FormSection {
         Layout.fillWidth: true
         LabeledLine {
             symbol: "clipboard"
+            themeName: "edit-paste-symbolic"
             text: qsTr("**Clipboard mode:** Copy text, then press shortcut.")
         }
         LabeledLine {

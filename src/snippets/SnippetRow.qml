@@ -18,6 +18,9 @@ RowLayout {
         symbol: row.isActive ? "ring-dot" : "circle"
         color: row.isActive ? Theme.accent : Theme.secondary
         Layout.alignment: Qt.AlignVCenter
+        Accessible.role: Accessible.RadioButton
+        Accessible.name: qsTr("Current snippet")
+        Accessible.checked: row.isActive
         TapHandler {
             onTapped: row.selectRequested()
         }
