@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -601,6 +602,41 @@ private slots:
         QFile file(configPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY2(file.readAll().contains("not-json-but-keep-me-42"), "the unreadable snippets were lost");
+    }
+
+    void startsWithoutPermissionOrTray()
+    {
+        // A server without XTEST: no shortcut can be watched and nothing typed.
+        const QByteArray display = fixtureDisplay("KEYLOOM_E2E_NOXTEST_STATE");
+        QVERIFY(!display.isEmpty());
+        Display *x = XOpenDisplay(display.constData());
+        QVERIFY(x);
+        const auto closeDisplay = qScopeGuard([x] { XCloseDisplay(x); });
+
+        Keyloom keyloom(display, m_config->path(), m_runtime->path());
+        QVERIFY(keyloom.start());
+        // Without a tray the settings window stands in, and start-up went on after the tap failed.
+        QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(x, "Keyloom Settings"), 1, deadlineMs);
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += keyloom.process().readAllStandardOutput())
+                .contains("[Keyloom] Failed to create event tap - check Accessibility permissions.\n"),
+            deadlineMs);
+        QCOMPARE(trayItems(x, DefaultRootWindow(x), DefaultRootWindow(x)), 0);
+
+        // A tray that starts later gets the item.
+        QProcess tray;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLocal8Bit(display));
+        tray.setProcessEnvironment(env);
+        tray.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
+        QVERIFY(tray.waitForStarted(deadlineMs));
+        const auto stopTray = qScopeGuard([&tray] {
+            tray.kill();
+            tray.waitForFinished(deadlineMs);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(trayItems(x, DefaultRootWindow(x), DefaultRootWindow(x)), 1, deadlineMs);
+        QVERIFY(keyloom.process().state() == QProcess::Running);
     }
 
     void secondInstanceWakesTheFirst()

@@ -203,5 +203,8 @@ void X11KeyboardTap::processEvents()
             m_modifiers = now;
             regrab();
         }
+        // The refresh's round trips may have read a grabbed press into Xlib's queue, where
+        // the socket notifier cannot see it; left there, it keeps the keyboard frozen.
+        scheduleProcessing();
     }
 }
