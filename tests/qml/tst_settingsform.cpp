@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <qpa/qwindowsysteminterface.h>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <cmath>
 
@@ -98,6 +100,17 @@ void TestSettingsForm::fixedTexts()
     if (text.contains(QStringLiteral("**"))) {
         // Shown as Markdown: the spans come out bold and the asterisks are not drawn.
         QCOMPARE(item->property("textFormat").toInt(), int(Qt::MarkdownText));
+        QTextDocument document;
+        document.setMarkdown(text);
+        QVERIFY(!document.toPlainText().contains(QLatin1Char('*')));
+        QStringList bold;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                if (it.fragment().charFormat().fontWeight() >= QFont::Bold)
+                    bold.append(it.fragment().text());
+            }
+        }
+        QCOMPARE(bold, QStringList{text.section(QStringLiteral("**"), 1, 1)});
     }
     // Long notes wrap instead of being cut.
     if (text.size() > 80) {
