@@ -127,7 +127,10 @@ void MenuBarContent::addLine(const QString &text, bool secondary)
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     QFont font = m_menu->font();
-    font.setPointSizeF(font.pointSizeF() * captionScale);
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * captionScale);
+    else
+        font.setPixelSize(qMax(1, qRound(font.pixelSize() * captionScale)));
     label->setFont(font);
     // Lines look like disabled entries without being disabled; the preview is dimmer still.
     QPalette palette = m_menu->palette();
@@ -154,6 +157,7 @@ void MenuBarContent::requestPermission()
     if (!box) {
         box = new QMessageBox(QMessageBox::Information, tr("Keyloom"), QString(), QMessageBox::Ok);
         box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextFormat(Qt::PlainText);
         box->setObjectName(QStringLiteral("keyloomPermissionMessage"));
     }
     box->setText(trust.missingReason());

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
 
 #define KeyCode XKeyCode
 #include <X11/Xlib.h>
@@ -57,6 +56,49 @@ int trayItems(Display *display, Window window, Window root)
     if (children)
         XFree(children);
     return count;
+}
+
+// The program's window embedded in the tray, or 0.
+Window trayItemWindow(Display *display, Window window, Window root)
+{
+    Window found = 0, rootReturn = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(display, window, &rootReturn, &parent, &children, &n))
+        return 0;
+    for (unsigned i = 0; i < n && !found; ++i) {
+        XClassHint hint{};
+        if (window != root && XGetClassHint(display, children[i], &hint)) {
+            if (hint.res_class && QByteArray(hint.res_class) == "keyloom")
+                found = children[i];
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        if (!found)
+            found = trayItemWindow(display, children[i], root);
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+// The pixels the tray item shows now.
+QByteArray trayItemPixels(Display *display)
+{
+    const Window item = trayItemWindow(display, DefaultRootWindow(display), DefaultRootWindow(display));
+    XWindowAttributes attributes{};
+    if (!item || !XGetWindowAttributes(display, item, &attributes))
+        return {};
+    XImage *image = XGetImage(display, item, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
+                              AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    QByteArray out;
+    for (int y = 0; y < image->height; ++y) {
+        for (int x = 0; x < image->width; ++x)
+            out += QByteArray::number(qulonglong(XGetPixel(image, x, y)), 16) + ',';
+    }
+    XDestroyImage(image);
+    return out;
 }
 
 // Top-level windows whose title starts with the text.
@@ -354,38 +396,16 @@ private:
     // Opens the tray item's menu with a click and chooses its last item, "Quit Keyloom".
     bool quitFromMenu(Keyloom &keyloom)
     {
-        Window root = DefaultRootWindow(m_display);
-        // Locate the tray item on screen and click its middle.
-        std::function<bool(Window, int &, int &)> find = [&](Window window, int &x, int &y) -> bool {
-            Window rootReturn = 0, parent = 0, *children = nullptr;
-            unsigned n = 0;
-            if (!XQueryTree(m_display, window, &rootReturn, &parent, &children, &n))
-                return false;
-            bool found = false;
-            for (unsigned i = 0; i < n && !found; ++i) {
-                XClassHint hint{};
-                if (window != root && XGetClassHint(m_display, children[i], &hint)) {
-                    found = hint.res_class && QByteArray(hint.res_class) == "keyloom";
-                    XFree(hint.res_name);
-                    XFree(hint.res_class);
-                }
-                if (found) {
-                    XWindowAttributes attributes{};
-                    Window child = 0;
-                    XGetWindowAttributes(m_display, children[i], &attributes);
-                    XTranslateCoordinates(m_display, children[i], root, attributes.width / 2,
-                                          attributes.height / 2, &x, &y, &child);
-                } else {
-                    found = find(children[i], x, y);
-                }
-            }
-            if (children)
-                XFree(children);
-            return found;
-        };
-        int x = 0, y = 0;
-        if (!find(root, x, y))
+        const Window item = trayItemWindow(m_display, DefaultRootWindow(m_display), DefaultRootWindow(m_display));
+        if (!item)
             return false;
+        // Click the middle of the tray item.
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(m_display, item, &attributes);
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(m_display, item, DefaultRootWindow(m_display), attributes.width / 2,
+                              attributes.height / 2, &x, &y, &child);
         XTestFakeMotionEvent(m_display, -1, x, y, CurrentTime);
         XTestFakeButtonEvent(m_display, 1, True, CurrentTime);
         XTestFakeButtonEvent(m_display, 1, False, CurrentTime);
@@ -496,10 +516,18 @@ private slots:
         Keyloom keyloom(m_displayName, m_config->path(), m_runtime->path());
         QVERIFY(startKeyloom(keyloom));
 
+        // The icon drawn while idle, once it has settled in the tray.
+        QByteArray idle;
+        QTRY_VERIFY_WITH_TIMEOUT(!(idle = trayItemPixels(m_display)).isEmpty() && idle == trayItemPixels(m_display),
+                                 deadlineMs);
+
         chord(mainChord);
         QTRY_VERIFY_WITH_TIMEOUT(typed().size() >= 2, deadlineMs);
+        // While the run goes on the item shows the other icon.
+        QTRY_VERIFY_WITH_TIMEOUT(trayItemPixels(m_display) != idle, deadlineMs);
         chord(stopKeys);
         QVERIFY(waitUntilIdle());
+        QTRY_COMPARE_WITH_TIMEOUT(trayItemPixels(m_display), idle, deadlineMs);
         const QString got = typed();
         QVERIFY2(got.size() < text.size(), qPrintable(got));
         QVERIFY(text.startsWith(got));
