@@ -101,6 +101,10 @@ FormSection {
 
             property int dragFrom: -1
             property int dropAt: -1
+            // Where the content stood when the drag began, so the dragged row stays under the pointer.
+            property real dragStartContentY: 0
+            // The dragged row's centre in content coordinates; set by the dragged delegate.
+            property real dragCentre: 0
 
             /// The destination offset for a drag whose centre is at y (content coordinates).
             function destinationAt(y) {
@@ -120,6 +124,28 @@ FormSection {
                 }
                 const last = itemAtIndex(count - 1)
                 return last ? last.y + last.height : 0
+            }
+
+            onDragCentreChanged: {
+                if (dragFrom >= 0)
+                    dropAt = destinationAt(dragCentre)
+            }
+
+            // Near the top or bottom edge a drag scrolls the list, so any place can be reached.
+            Timer {
+                interval: 16
+                repeat: true
+                running: list.dragFrom >= 0 && list.contentHeight > list.height
+                onTriggered: {
+                    const inView = list.dragCentre - list.contentY
+                    const edge = 24
+                    let delta = 0
+                    if (inView < edge)
+                        delta = -6
+                    else if (inView > list.height - edge)
+                        delta = 6
+                    list.contentY = Math.max(0, Math.min(list.contentHeight - list.height, list.contentY + delta))
+                }
             }
 
             WheelHandler {
@@ -152,7 +178,7 @@ FormSection {
                 SnippetRow {
                     id: row
                     x: 10
-                    y: 6
+                    y: dragHandler.active ? 6 + dragHandler.translation.y + list.contentY - list.dragStartContentY : 6
                     width: slot.width - 20
                     snippetText: slot.text
                     isActive: slot.isCurrent
@@ -163,10 +189,11 @@ FormSection {
 
                 DragHandler {
                     id: dragHandler
-                    target: row
+                    target: null
                     xAxis.enabled: false
                     onActiveChanged: {
                         if (active) {
+                            list.dragStartContentY = list.contentY
                             list.dragFrom = slot.index
                             list.dropAt = slot.index
                             return
@@ -175,14 +202,17 @@ FormSection {
                         const to = list.dropAt
                         list.dragFrom = -1
                         list.dropAt = -1
-                        row.y = 6
                         if (from >= 0 && to >= 0)
                             snippetModel.move(from, to)
                     }
-                    onTranslationChanged: {
-                        if (active)
-                            list.dropAt = list.destinationAt(slot.y + row.y + row.height / 2)
-                    }
+                }
+
+                // While this row is dragged, follow it for the drop position and the edge scrolling.
+                Binding {
+                    when: dragHandler.active
+                    target: list
+                    property: "dragCentre"
+                    value: slot.y + row.y + row.height / 2
                 }
             }
 

@@ -25,6 +25,7 @@ private slots:
     void clearAll();
     void deleteCurrentRow();
     void dragKeepsCurrent();
+    void dragScrollsAtTheEdge();
     void indexBeyondEnd();
     void modelSignalsAreFineGrained_data();
     void modelSignalsAreFineGrained();
@@ -330,6 +331,41 @@ void TestSnippetEditor::dragKeepsCurrent()
     QCOMPARE(f.state->currentSnippetIndex(), 2);
     QTRY_COMPARE(marker(f, 2)->property("symbol").toString(), QStringLiteral("ring-dot"));
     QCOMPARE(marker(f, 0)->property("symbol").toString(), QStringLiteral("circle"));
+}
+
+void TestSnippetEditor::dragScrollsAtTheEdge()
+{
+    SettingsFixture f;
+    f.state->setTypingMode(TypingMode::Playlist);
+    QStringList many;
+    for (int i = 0; i < 14; ++i)
+        many.append(QStringLiteral("snippet %1").arg(i));
+    addSnippets(*f.state, many);
+    f.state->setCurrentSnippetIndex(0);
+    QVERIFY(f.open());
+    QQuickItem *frame = f.item(QStringLiteral("snippetListFrame"));
+    QQuickItem *list = f.item(QStringLiteral("snippetList"));
+    QTRY_COMPARE(frame->height(), 240.0);
+    f.reveal(frame);
+    const double maxContentY = list->property("contentHeight").toDouble() - list->height();
+    QVERIFY(maxContentY > 0);
+
+    // Hold the first row at the bottom edge until the list has scrolled to its end, then drop.
+    QQuickItem *first = f.item(QStringLiteral("snippetRow_0"));
+    const QPoint from = first->mapToScene(QPointF(first->width() / 2, first->height() / 2)).toPoint();
+    const QPoint to = list->mapToScene(QPointF(list->width() / 2, list->height() - 6)).toPoint();
+    QTest::mousePress(f.window(), Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 20; ++i)
+        QTest::mouseMove(f.window(), from + (to - from) * i / 20);
+    QTRY_COMPARE(list->property("contentY").toDouble(), maxContentY);
+    QTest::mouseMove(f.window(), to + QPoint(0, 1));
+    QTest::mouseRelease(f.window(), Qt::LeftButton, {}, to + QPoint(0, 1));
+
+    // Dropped among the last rows, beyond what was visible at the start, and still current.
+    const QStringList after = texts(*f.state);
+    const qsizetype moved = after.indexOf(QStringLiteral("snippet 0"));
+    QVERIFY2(moved >= 11, qPrintable(after.join(QLatin1Char(','))));
+    QCOMPARE(f.state->currentSnippetIndex(), moved);
 }
 
 void TestSnippetEditor::indexBeyondEnd()
