@@ -39,6 +39,16 @@ FormSection {
         onClicked: section.view.requestAccess()
     }
     Label {
+        objectName: "permissionProblem"
+        visible: !section.view.accessibilityTrusted && text.length > 0
+        text: section.view.permissionProblem
+        textFormat: Text.PlainText
+        font.pixelSize: Theme.captionSize
+        color: Theme.red
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+    Label {
         objectName: "permissionExplanation"
         text: qsTr("Keyloom uses Accessibility to register a global keyboard shortcut and simulate individual key presses into whatever app is focused - browsers, editors, terminals, and native apps.")
         font.pixelSize: Theme.captionSize

@@ -3,6 +3,7 @@
 #include "ShortcutRecorder.h"
 #include "TypingPreview.h"
 #include "model/AppState.h"
+#include "platform/AccessibilityTrust.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -64,6 +65,17 @@ void SettingsView::requestAccess()
 {
     m_state.requestAccessibilityPermission();
     readTrust();
+    // Where the desktop has no permission pane to open, the window says what is missing.
+    if (!m_trusted)
+        setProblem(m_state.platform().trust.missingReason());
+}
+
+void SettingsView::setProblem(const QString &problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    emit permissionProblemChanged();
 }
 
 void SettingsView::shown()
@@ -91,6 +103,8 @@ void SettingsView::readTrust()
 {
     m_sinceTrustRead.restart();
     const bool trusted = m_state.isAccessibilityTrusted();
+    if (trusted)
+        setProblem(QString());
     if (trusted == m_trusted)
         return;
     m_trusted = trusted;

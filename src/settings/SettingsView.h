@@ -26,6 +26,7 @@ class SettingsView : public QObject {
     Q_PROPERTY(ShortcutRecorder *recorder READ recorder CONSTANT)
     Q_PROPERTY(TypingPreview *preview READ preview CONSTANT)
     Q_PROPERTY(bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
+    Q_PROPERTY(QString permissionProblem READ permissionProblem NOTIFY permissionProblemChanged)
     Q_PROPERTY(QFont fixedFont READ fixedFont CONSTANT)
 
 public:
@@ -35,6 +36,8 @@ public:
     ShortcutRecorder *recorder() const { return m_recorder; }
     TypingPreview *preview() const { return m_preview; }
     bool accessibilityTrusted() const { return m_trusted; }
+    /// What is still missing after a request that did not bring the permission; empty otherwise.
+    QString permissionProblem() const { return m_problem; }
     QFont fixedFont() const;
 
     /// Follows this window from now on (its visibility and key presses).
@@ -45,6 +48,7 @@ public:
 
 signals:
     void accessibilityTrustedChanged();
+    void permissionProblemChanged();
 
 private:
     void shown();
@@ -52,6 +56,7 @@ private:
     void applicationStateChanged(Qt::ApplicationState state);
     void readTrust();
     void readTrustThrottled();
+    void setProblem(const QString &problem);
 
     AppState &m_state;
     ShortcutRecorder *m_recorder;
@@ -59,5 +64,6 @@ private:
     QPointer<QWindow> m_window;
     bool m_onScreen = false;
     bool m_trusted = false;
+    QString m_problem;
     QElapsedTimer m_sinceTrustRead;
 };

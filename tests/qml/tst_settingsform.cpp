@@ -206,14 +206,22 @@ void TestSettingsForm::permissionStatus()
     QVERIFY(f.item(QStringLiteral("permissionExplanation"))->isVisible());
     QCOMPARE(textOf(f.items(QStringLiteral("lineText")).value(trusted ? 4 : 5)),
              trusted ? QStringLiteral("Permissions Granted!") : QStringLiteral("Needs Permissions"));
+    QVERIFY(!f.item(QStringLiteral("permissionProblem"))->isVisible());
     if (!trusted) {
         QCOMPARE(textOf(request), QStringLiteral("Request Access"));
+        // Still missing after a request: the window says what is missing.
+        f.click(request);
+        QCOMPARE(f.fake.trust.requests, 1);
+        QQuickItem *problem = f.item(QStringLiteral("permissionProblem"));
+        QVERIFY(problem->isVisible());
+        QCOMPARE(textOf(problem), f.fake.trust.missingReason());
         // Granted from the request: the status changes at once and the button goes.
         f.fake.trust.trusted = true;
         f.click(request);
-        QCOMPARE(f.fake.trust.requests, 1);
+        QCOMPARE(f.fake.trust.requests, 2);
         QVERIFY(f.item(QStringLiteral("trustedStatus"))->isVisible());
         QVERIFY(!request->isVisible());
+        QVERIFY(!problem->isVisible());
     }
 }
 
