@@ -122,6 +122,9 @@ void MenuBarContent::addLine(const QString &text, bool secondary)
     auto *action = new QWidgetAction(m_menu.get());
     action->setText(text);
     action->setProperty(lineProperty, true);
+    // Not an item: keyboard navigation passes over it, and a tray that draws the menu
+    // itself (StatusNotifierItem) shows the text greyed and not clickable.
+    action->setEnabled(false);
 
     auto *label = new QLabel(text);
     label->setTextFormat(Qt::PlainText);
@@ -132,9 +135,9 @@ void MenuBarContent::addLine(const QString &text, bool secondary)
     else
         font.setPixelSize(qMax(1, qRound(font.pixelSize() * captionScale)));
     label->setFont(font);
-    // Lines look like disabled entries without being disabled; the preview is dimmer still.
+    // Dimmed but readable, the same in every colour group; the preview is dimmer still.
     QPalette palette = m_menu->palette();
-    QColor colour = palette.color(QPalette::WindowText);
+    QColor colour = palette.color(QPalette::Active, QPalette::WindowText);
     colour.setAlpha(secondary ? 120 : 170);
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);

@@ -251,11 +251,15 @@ private slots:
         QVERIFY(f.startHeldRun());
         int lines = 0;
         for (QAction *action : f.menu()->actions()) {
-            // Nothing is ever disabled, and nothing has a keyboard equivalent.
-            QVERIFY2(action->isEnabled(), qPrintable(describe(action)));
+            // No item is ever disabled, and nothing has a keyboard equivalent; lines are
+            // disabled so that they cannot be chosen.
             QVERIFY(action->shortcut().isEmpty());
-            if (!MenuBarContent::isTextLine(action))
+            QVERIFY(!action->text().contains(QLatin1Char('&')) || MenuBarContent::isTextLine(action));
+            if (!MenuBarContent::isTextLine(action)) {
+                QVERIFY2(action->isEnabled() || action->isSeparator(), qPrintable(describe(action)));
                 continue;
+            }
+            QVERIFY(!action->isEnabled());
             ++lines;
             auto *widgetAction = qobject_cast<QWidgetAction *>(action);
             QVERIFY(widgetAction);
@@ -265,6 +269,10 @@ private slots:
             // Verbatim: no markup, no mnemonics.
             QCOMPARE(label->textFormat(), Qt::PlainText);
             QVERIFY(label->font().pointSizeF() < f.menu()->font().pointSizeF());
+            // Drawn in a dimmed colour, not the style's pale disabled one.
+            QCOMPARE(label->palette().color(QPalette::Disabled, QPalette::WindowText),
+                     label->palette().color(QPalette::Active, QPalette::WindowText));
+            QVERIFY(label->palette().color(QPalette::WindowText).alpha() < 255);
         }
         QCOMPARE(lines, 3); // Typing..., the counter, the preview
         QVERIFY(entries(f.menu()).contains(QStringLiteral("line:a & b <b>x</b>")));
