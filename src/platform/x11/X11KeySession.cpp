@@ -12,6 +12,8 @@
 
 std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName)
 {
+    // One set of bindings at a time: the previous run's keys go back first.
+    X11DeferredRestore::instance().finishAll();
     Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
     if (!display)
         return nullptr;
