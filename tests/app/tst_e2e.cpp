@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 
 #define KeyCode XKeyCode
 #include <X11/Xlib.h>
@@ -393,13 +395,13 @@ private:
         return count;
     }
 
-    // Opens the tray item's menu with a click and chooses its last item, "Quit Keyloom".
-    bool quitFromMenu(Keyloom &keyloom)
+    // Opens the tray item's menu with a click and chooses an item by keyboard: the open
+    // menu holds the keyboard, and Up from no selection goes to the last item.
+    bool chooseFromMenu(int upPresses)
     {
         const Window item = trayItemWindow(m_display, DefaultRootWindow(m_display), DefaultRootWindow(m_display));
         if (!item)
             return false;
-        // Click the middle of the tray item.
         XWindowAttributes attributes{};
         XGetWindowAttributes(m_display, item, &attributes);
         int x = 0, y = 0;
@@ -415,14 +417,36 @@ private:
             QTest::qWait(20);
         if (openMenus() != 1)
             return false;
-        // The open menu holds the keyboard: Up from no selection goes to the last item.
-        chord({XK_Up});
+        for (int i = 0; i < upPresses; ++i)
+            chord({XK_Up});
         chord({XK_Return});
+        return true;
+    }
+
+    // Chooses "Quit Keyloom", the last item, and waits for a clean exit.
+    bool quitFromMenu(Keyloom &keyloom)
+    {
+        if (!chooseFromMenu(1))
+            return false;
         keyloom.process().waitForFinished(deadlineMs);
         if (keyloom.process().state() != QProcess::NotRunning || keyloom.process().exitCode() != 0)
             qWarning("keyloom did not quit cleanly: %s", keyloom.process().readAllStandardError().constData());
         return keyloom.process().state() == QProcess::NotRunning
             && keyloom.process().exitStatus() == QProcess::NormalExit && keyloom.process().exitCode() == 0;
+    }
+
+    // What another client reads from the clipboard; nothing when it gets no text.
+    std::optional<QByteArray> readClipboard()
+    {
+        QProcess reader;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLocal8Bit(m_displayName));
+        reader.setProcessEnvironment(env);
+        reader.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
+                                               QStringLiteral("clipboard")});
+        if (!reader.waitForFinished(deadlineMs) || reader.exitCode() != 0)
+            return std::nullopt;
+        return reader.readAllStandardOutput();
     }
 
 private slots:
@@ -532,6 +556,21 @@ private slots:
         QVERIFY2(got.size() < text.size(), qPrintable(got));
         QVERIFY(text.startsWith(got));
         QCOMPARE(got.size() % 2, 0);
+    }
+
+    void clearClipboardFromTheMenu()
+    {
+        QVERIFY(setClipboard(QStringLiteral("secret")));
+        Keyloom keyloom(m_displayName, m_config->path(), m_runtime->path());
+        QVERIFY(startKeyloom(keyloom));
+        // Quit, Settings..., Clear Clipboard: three up from the bottom.
+        QVERIFY(chooseFromMenu(3));
+        QTRY_VERIFY_WITH_TIMEOUT(readClipboard().value_or(QByteArray()).isEmpty(), deadlineMs);
+        // The program still runs, and the shortcut now has nothing to type.
+        QCOMPARE(keyloom.process().state(), QProcess::Running);
+        chord(mainChord);
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(typed(), QString());
     }
 
     void escapeWhileIdleReachesTheClient()
