@@ -38,6 +38,7 @@ X11KeySession::X11KeySession(Display *display)
                     XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
     m_keyCodes.refresh(m_display);
     m_spareKeys = std::make_unique<X11SpareKeys>(m_display);
+    refreshOwnKeys();
     drainEvents();
 }
 
@@ -62,9 +63,10 @@ bool X11KeySession::isKeyDown(quint16 keyCode)
 void X11KeySession::prepare(QStringView upcoming)
 {
     drainEvents();
+    readState();
     m_upcoming.clear();
     for (quint32 sym : X11TextKeysyms::forText(upcoming)) {
-        if (!X11TextKeysyms::isRealKey(sym))
+        if (!X11TextKeysyms::isRealKey(sym) && !ownKey(sym))
             m_upcoming.push_back(sym);
     }
     m_upcomingPos = 0;
@@ -88,9 +90,16 @@ void X11KeySession::postKey(quint16 keyCode, bool down, QStringView text)
 
 void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
 {
+    // The modifier and lock state decides which characters their own keys can type.
+    readState();
+    std::vector<std::optional<quint8>> own(keysyms.size());
     std::vector<quint32> required;
-    for (quint32 sym : keysyms) {
-        if (!X11TextKeysyms::isRealKey(sym) && std::find(required.begin(), required.end(), sym) == required.end())
+    for (size_t i = 0; i < keysyms.size(); ++i) {
+        const quint32 sym = keysyms[i];
+        if (X11TextKeysyms::isRealKey(sym))
+            continue;
+        own[i] = ownKey(sym);
+        if (!own[i] && std::find(required.begin(), required.end(), sym) == required.end())
             required.push_back(sym);
     }
     if (!required.empty()) {
@@ -103,12 +112,13 @@ void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
                 return;
         }
     }
-    for (quint32 sym : keysyms) {
+    for (size_t i = 0; i < keysyms.size(); ++i) {
+        const quint32 sym = keysyms[i];
         std::optional<quint8> kc;
         if (X11TextKeysyms::isRealKey(sym))
             kc = m_keyCodes.xKeyCode(sym == XK_Return ? quint16(36) : quint16(48));
         else
-            kc = m_spareKeys->keyCodeFor(sym);
+            kc = own[i] ? own[i] : m_spareKeys->keyCodeFor(sym);
         if (!kc)
             continue;
         fakeKey(*kc, true);
@@ -119,9 +129,9 @@ void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
 
     // Follow the typed text through the prepared window.
     std::vector<quint32> chars;
-    for (quint32 sym : keysyms) {
-        if (!X11TextKeysyms::isRealKey(sym))
-            chars.push_back(sym);
+    for (size_t i = 0; i < keysyms.size(); ++i) {
+        if (!X11TextKeysyms::isRealKey(keysyms[i]) && !own[i])
+            chars.push_back(keysyms[i]);
     }
     if (m_upcomingPos + chars.size() <= m_upcoming.size()
         && std::equal(chars.begin(), chars.end(), m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
@@ -166,5 +176,58 @@ void X11KeySession::drainEvents()
     if (changed) {
         m_keyCodes.refresh(m_display);
         m_spareKeys->invalidate();
+        refreshOwnKeys();
     }
+}
+
+void X11KeySession::refreshOwnKeys()
+{
+    for (auto &keys : m_ownKeys)
+        keys.clear();
+    XkbDescPtr xkb = XkbGetMap(m_display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
+                               XkbUseCoreKbd);
+    if (!xkb)
+        return;
+    for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && kc < 256; ++kc) {
+        // Modifier keys and our own spare keys (whose binding changes under us) never count.
+        if (xkb->map->modmap[kc] || m_spareKeys->owns(quint8(kc)))
+            continue;
+        const int groups = std::min(int(XkbKeyNumGroups(xkb, kc)), int(m_ownKeys.size()));
+        for (int g = 0; g < groups; ++g) {
+            const KeySym sym = XkbKeySymEntry(xkb, kc, 0, g);
+            if (sym == NoSymbol || m_ownKeys[size_t(g)].contains(quint32(sym)))
+                continue;
+            const XkbKeyTypePtr type = XkbKeyKeyType(xkb, kc, g);
+            m_ownKeys[size_t(g)].insert(quint32(sym), {quint8(kc), type->mods.mask});
+        }
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+}
+
+void X11KeySession::readState()
+{
+    XkbStateRec state;
+    if (XkbGetState(m_display, XkbUseCoreKbd, &state) == Success) {
+        m_stateModifiers = state.mods;
+        m_stateGroup = state.group;
+    }
+}
+
+std::optional<quint8> X11KeySession::ownKey(quint32 keysym) const
+{
+    if (m_stateGroup < 0 || m_stateGroup >= int(m_ownKeys.size()))
+        return std::nullopt;
+    const auto &keys = m_ownKeys[size_t(m_stateGroup)];
+    const auto it = keys.constFind(keysym);
+    // Only a key at its first level whatever Shift, CapsLock, NumLock or AltGr now do.
+    if (it == keys.constEnd() || (it->typeModifiers & m_stateModifiers))
+        return std::nullopt;
+    // With CapsLock on, clients upper-case a letter whose key type ignores Lock.
+    if (m_stateModifiers & LockMask) {
+        KeySym lower = NoSymbol, upper = NoSymbol;
+        XConvertCase(keysym, &lower, &upper);
+        if (lower != upper)
+            return std::nullopt;
+    }
+    return it->keyCode;
 }

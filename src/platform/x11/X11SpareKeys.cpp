@@ -124,11 +124,9 @@ void X11SpareKeys::cleanLeftovers(Leftovers leftovers)
     }
     XkbFreeKeyboard(xkb, 0, True);
     if (!edits.empty()) {
-        m_xtestChecked = true; // leftovers are cleared on the core keyboard and its devices
-        applyTo(XkbUseCoreKbd, edits);
-        if (m_xtestDevice && !deviceMatches(*m_xtestDevice, edits))
+        if (m_xtestDevice)
             applyTo(*m_xtestDevice, edits);
-        m_xtestChecked = false;
+        applyTo(XkbUseCoreKbd, edits);
     }
     storeJournal(m_display, kept);
     XSync(m_display, False);
@@ -259,6 +257,12 @@ std::optional<quint8> X11SpareKeys::keyCodeFor(quint32 keysym) const
     return m_slots[size_t(*it)].keyCode;
 }
 
+bool X11SpareKeys::owns(quint8 keyCode) const
+{
+    return std::any_of(m_slots.begin(), m_slots.end(),
+                       [keyCode](const Slot &s) { return s.keyCode == keyCode; });
+}
+
 X11SpareKeys::Clock::time_point X11SpareKeys::lastUse() const
 {
     Clock::time_point last{};
@@ -289,15 +293,13 @@ void X11SpareKeys::restore()
 
 void X11SpareKeys::apply(const std::vector<Edit> &edits)
 {
-    applyTo(XkbUseCoreKbd, edits);
-    // Some servers give the XTEST device a keymap of its own; what it holds is what
-    // the focused client sees for our keys, so it must hold the same.
-    if (m_xtestDevice && !m_xtestChecked) {
-        m_xtestChecked = true;
-        m_mirrorToXTest = !deviceMatches(*m_xtestDevice, edits);
-    }
-    if (m_mirrorToXTest && m_xtestDevice)
+    // The server hands the core keyboard the keymap of whichever device sent the
+    // last event; for our keys that is the XTEST device, which may keep a keymap
+    // of its own. Both must hold the same, or the focused client sees our keys
+    // empty again after the first synthetic press.
+    if (m_xtestDevice)
         applyTo(*m_xtestDevice, edits);
+    applyTo(XkbUseCoreKbd, edits);
 
     for (const Edit &e : edits) {
         for (int i = 0; i < int(m_slots.size()); ++i) {
@@ -346,22 +348,6 @@ void X11SpareKeys::applyTo(unsigned deviceSpec, const std::vector<Edit> &edits)
     XkbChangeMap(m_display, xkb, &changes);
     XkbFreeKeyboard(xkb, 0, True);
     trap.sync();
-}
-
-bool X11SpareKeys::deviceMatches(unsigned deviceSpec, const std::vector<Edit> &edits)
-{
-    X11ErrorTrap trap(m_display);
-    XkbDescPtr xkb = fetchMap(m_display, deviceSpec);
-    if (!xkb)
-        return true;
-    bool same = true;
-    for (const Edit &e : edits) {
-        const bool empty = XkbKeyNumGroups(xkb, e.keyCode) == 0;
-        if (e.keysym ? (empty || XkbKeySymEntry(xkb, e.keyCode, 0, 0) != e.keysym) : !empty)
-            same = false;
-    }
-    XkbFreeKeyboard(xkb, 0, True);
-    return same;
 }
 
 void X11SpareKeys::writeJournal()

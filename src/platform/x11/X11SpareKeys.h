@@ -46,6 +46,9 @@ public:
     /// The keycode a keysym is bound to.
     std::optional<quint8> keyCodeFor(quint32 keysym) const;
 
+    /// Whether the keycode is one of the spare ones, bound or not.
+    bool owns(quint8 keyCode) const;
+
     /// When a bound keycode was last pressed.
     Clock::time_point lastUse() const;
 
@@ -75,7 +78,6 @@ private:
     void rescan();
     void apply(const std::vector<Edit> &edits);
     void applyTo(unsigned deviceSpec, const std::vector<Edit> &edits);
-    bool deviceMatches(unsigned deviceSpec, const std::vector<Edit> &edits);
     void findXTestDevice();
     void cleanLeftovers(Leftovers leftovers);
     void writeJournal();
@@ -86,6 +88,4 @@ private:
     int m_groups = 1;
     bool m_stale = false;
     std::optional<unsigned> m_xtestDevice;
-    bool m_xtestChecked = false;
-    bool m_mirrorToXTest = false;
 };
