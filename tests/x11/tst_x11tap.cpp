@@ -293,6 +293,14 @@ void TestX11Tap::trustedOnAServerWithXTest()
     X11AccessibilityTrust trust(m_displayName);
     QVERIFY(trust.isTrusted());
     QCOMPARE(trust.missingReason(), QString());
+
+    // On Wayland the limit is said, while XWayland windows still work.
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    QVERIFY(trust.isTrusted());
+    QVERIFY(X11AccessibilityTrust::sessionNote().contains(QLatin1String("XWayland")));
+    qputenv("XDG_SESSION_TYPE", "x11");
+    qunsetenv("WAYLAND_DISPLAY");
+    QCOMPARE(X11AccessibilityTrust::sessionNote(), QString());
 }
 
 void TestX11Tap::withoutXTestInstallFailsCleanly()
@@ -325,6 +333,9 @@ void TestX11Tap::withoutXTestInstallFailsCleanly()
     X11AccessibilityTrust trust(display);
     QVERIFY(!trust.isTrusted());
     QVERIFY(trust.missingReason().contains(QLatin1String("XTEST")));
+    X11AccessibilityTrust unreachable(QByteArrayLiteral(":999"));
+    QVERIFY(!unreachable.isTrusted());
+    QVERIFY(unreachable.missingReason().contains(QLatin1String("display")));
     X11KeyInjector injector(display);
     QVERIFY(!injector.openSession());
 }

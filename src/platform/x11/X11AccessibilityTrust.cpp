@@ -70,10 +70,20 @@ QString X11AccessibilityTrust::missingReason()
     return {};
 }
 
+QString X11AccessibilityTrust::sessionNote()
+{
+    if (!isWayland())
+        return {};
+    return QStringLiteral("This is a Wayland session: Keyloom's shortcuts and typing reach only "
+                          "windows that run through XWayland, not native Wayland windows.");
+}
+
 void X11AccessibilityTrust::request()
 {
     // There is no system pane to open on X11; say what is missing instead.
-    const QString reason = missingReason();
+    QString reason = missingReason();
+    if (reason.isEmpty())
+        reason = sessionNote();
     if (!reason.isEmpty())
         QTextStream(stderr) << "[Keyloom] " << reason << Qt::endl;
 }
