@@ -29,7 +29,7 @@ enum class Client { Recorder, QtField };
 QString expectedText(QString text, Client client)
 {
     const QString newline = client == Client::Recorder ? QStringLiteral("\r") : QStringLiteral("\n");
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\x01"));
+    text.replace(QStringLiteral("\r\n"), QString(QChar(0xE000)));
     text.replace(QLatin1Char('\r'), QChar(0xE000));
     text.replace(QLatin1Char('\n'), QChar(0xE000));
     QString out;
