@@ -41,7 +41,8 @@ struct Outcome {
     double seconds = 0;
 };
 
-Outcome typeOnce(const QString &recorder, const QByteArray &display, const QString &text, double delayMs)
+Outcome typeOnce(const QString &recorder, const QByteArray &display, const QString &text,
+                 double delayMs)
 {
     QProcess client;
     client.start(recorder, {QString::fromLocal8Bit(display)});
@@ -86,8 +87,8 @@ Outcome typeOnce(const QString &recorder, const QByteArray &display, const QStri
             ++i;
         std::fprintf(stderr, "  differs at %lld of %lld (got %lld): got \"%s\" want \"%s\"\n",
                      static_cast<long long>(i), static_cast<long long>(want.size()),
-                     static_cast<long long>(received.size()), received.mid(i, 12).toUtf8().toHex().constData(),
-                     qPrintable(want.mid(i, 12)));
+                     static_cast<long long>(received.size()),
+                     received.mid(i, 12).toUtf8().toHex().constData(), qPrintable(want.mid(i, 12)));
     }
     client.kill();
     client.waitForFinished();
@@ -108,8 +109,9 @@ int main(int argc, char **argv)
     const QByteArray display = qgetenv("DISPLAY");
 
     QString mixed;
-    const QString piece = QStringLiteral(
-        "The quick brown fox jumps over the lazy dog! 0123 Grüße Καλημέρα Съешь 日本語 👍🏽 e\u0301\n");
+    const QString piece =
+        QStringLiteral("The quick brown fox jumps over the lazy dog! 0123 Grüße Καλημέρα Съешь "
+                       "日本語 👍🏽 e\u0301\n");
     while (mixed.size() < 500)
         mixed += piece;
     QString distinct;
@@ -134,12 +136,13 @@ int main(int argc, char **argv)
                 seconds += o.seconds;
             }
             QString prose;
-    while (prose.size() < 500)
-        prose += QStringLiteral("The quick brown fox jumps over the lazy dog, again and again. ");
-    prose.truncate(500);
+            while (prose.size() < 500)
+                prose += QStringLiteral(
+                    "The quick brown fox jumps over the lazy dog, again and again. ");
+            prose.truncate(500);
 
-    std::printf("%-16s %6.0fms %6lld %10.1f %5d/%d\n", name, delay, static_cast<long long>(n),
-                        double(n) * runs / seconds, exact, runs);
+            std::printf("%-16s %6.0fms %6lld %10.1f %5d/%d\n", name, delay,
+                        static_cast<long long>(n), double(n) * runs / seconds, exact, runs);
             std::fflush(stdout);
         }
     }

@@ -53,8 +53,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot open display %s\n", argv[1]);
         return 1;
     }
-    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300,
-                                              0, 0, 0xffffff);
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300, 0, 0, 0xffffff);
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask);
     XIM im = XOpenIM(display, nullptr, nullptr, nullptr);

@@ -28,7 +28,8 @@ enum class Client { Recorder, QtField };
 // What a client shows for a text: Return arrives as CR from Xlib and as LF in a Qt field.
 QString expectedText(QString text, Client client)
 {
-    const QString newline = client == Client::Recorder ? QStringLiteral("\r") : QStringLiteral("\n");
+    const QString newline =
+        client == Client::Recorder ? QStringLiteral("\r") : QStringLiteral("\n");
     text.replace(QStringLiteral("\r\n"), QString(QChar(0xE000)));
     text.replace(QLatin1Char('\r'), QChar(0xE000));
     text.replace(QLatin1Char('\n'), QChar(0xE000));
@@ -55,9 +56,13 @@ QString expectedText(QString text, Client client)
 
 QString longText()
 {
-    const QString pieces[] = {QStringLiteral("Lorem ipsum dolor sit amet, "), QStringLiteral("Grüße "),
-                              QStringLiteral("Ελληνικά "), QStringLiteral("Русский "),
-                              QStringLiteral("日本語 "), QStringLiteral("👍🏽 "), QStringLiteral("e\u0301 "),
+    const QString pieces[] = {QStringLiteral("Lorem ipsum dolor sit amet, "),
+                              QStringLiteral("Grüße "),
+                              QStringLiteral("Ελληνικά "),
+                              QStringLiteral("Русский "),
+                              QStringLiteral("日本語 "),
+                              QStringLiteral("👍🏽 "),
+                              QStringLiteral("e\u0301 "),
                               QStringLiteral("{[(<>)]} ~^`|\\ ")};
     QString text;
     for (int i = 0; text.size() < 2000; ++i)
@@ -75,8 +80,9 @@ QString manyDistinct(int count)
 
 QString programPath(Client client)
 {
-    return QCoreApplication::applicationDirPath()
-        + (client == Client::Recorder ? QStringLiteral("/x11_recorder") : QStringLiteral("/x11_qtfield"));
+    return QCoreApplication::applicationDirPath() + (client == Client::Recorder
+                                                         ? QStringLiteral("/x11_recorder")
+                                                         : QStringLiteral("/x11_qtfield"));
 }
 
 } // namespace
@@ -106,7 +112,8 @@ private slots:
 
 private:
     void addTextRows(const QList<double> &delays);
-    void typeInto(Client client, const QString &text, double delayMs, const QStringList &extraArgs = {});
+    void typeInto(Client client, const QString &text, double delayMs,
+                  const QStringList &extraArgs = {});
 
     QByteArray m_displayName;
     Display *m_display = nullptr;
@@ -155,7 +162,9 @@ void TestX11Injector::addTextRows(const QList<double> &delays)
         {"tab", QStringLiteral("a\tb\t\tc")},
         {"lf", QStringLiteral("one\ntwo\n\nfour")},
         {"crlf", QStringLiteral("one\r\ntwo\r\n")},
-        {"controls skipped", QStringLiteral("a\x1b b\x08" "c\x7f d\u0085" "e\x01")},
+        {"controls skipped", QStringLiteral("a\x1b b\x08"
+                                            "c\x7f d\u0085"
+                                            "e\x01")},
         {"lone surrogate", QStringLiteral("x") + QChar(0xD800) + QStringLiteral("y")},
         {"more than spare keys", manyDistinct(m_spareKeys + 20)},
         {"2000 characters", longText()},
@@ -174,7 +183,8 @@ void TestX11Injector::typeInto(Client client, const QString &text, double delayM
     if (client == Client::Recorder)
         args << QString::fromLocal8Bit(m_displayName);
     args << extraArgs;
-    QVERIFY2(target.start(programPath(client), args, m_displayName), "client did not get the focus");
+    QVERIFY2(target.start(programPath(client), args, m_displayName),
+             "client did not get the focus");
 
     const QByteArray keymapBefore = keymapSnapshot(m_display);
     X11KeyInjector injector(m_displayName);
@@ -229,12 +239,17 @@ void TestX11Injector::keyboardStatesDoNotChangeText_data()
     QTest::newRow("de") << QStringList{QStringLiteral("de")} << false << 0 << int(Client::Recorder);
     QTest::newRow("fr") << QStringList{QStringLiteral("fr")} << false << 0 << int(Client::Recorder);
     QTest::newRow("us,ru on group 2")
-        << QStringList{QStringLiteral("us,ru"), QStringLiteral("-option"), QStringLiteral("grp:alt_shift_toggle")}
+        << QStringList{QStringLiteral("us,ru"), QStringLiteral("-option"),
+                       QStringLiteral("grp:alt_shift_toggle")}
         << false << 0 << int(Client::Recorder);
-    QTest::newRow("caps lock") << QStringList{QStringLiteral("us")} << true << 0 << int(Client::Recorder);
-    QTest::newRow("caps lock, qt field") << QStringList{QStringLiteral("us")} << true << 0 << int(Client::QtField);
-    QTest::newRow("de, qt field") << QStringList{QStringLiteral("de")} << false << 0 << int(Client::QtField);
-    QTest::newRow("slow client") << QStringList{QStringLiteral("us")} << false << 8 << int(Client::Recorder);
+    QTest::newRow("caps lock") << QStringList{QStringLiteral("us")} << true << 0
+                               << int(Client::Recorder);
+    QTest::newRow("caps lock, qt field")
+        << QStringList{QStringLiteral("us")} << true << 0 << int(Client::QtField);
+    QTest::newRow("de, qt field") << QStringList{QStringLiteral("de")} << false << 0
+                                  << int(Client::QtField);
+    QTest::newRow("slow client") << QStringList{QStringLiteral("us")} << false << 8
+                                 << int(Client::Recorder);
 }
 
 void TestX11Injector::keyboardStatesDoNotChangeText()
@@ -254,9 +269,11 @@ void TestX11Injector::keyboardStatesDoNotChangeText()
         fakeKey(m_display, XK_Caps_Lock, false);
         QTRY_VERIFY(capsLockOn(m_display));
     }
-    const QString text = QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж λ 日本 👍🏽 e\u0301\tend\n");
+    const QString text = QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж "
+                                        "λ 日本 👍🏽 e\u0301\tend\n");
     const int delayMs = 5;
-    typeInto(Client(client), text, delayMs, slowMs ? QStringList{QString::number(slowMs)} : QStringList{});
+    typeInto(Client(client), text, delayMs,
+             slowMs ? QStringList{QString::number(slowMs)} : QStringList{});
 
     if (capsLock) {
         fakeKey(m_display, XK_Caps_Lock, true);
@@ -271,7 +288,8 @@ void TestX11Injector::keyboardStatesDoNotChangeText()
 void TestX11Injector::cancelledRunLeavesNothingBehind()
 {
     FocusClient target;
-    QVERIFY(target.start(programPath(Client::Recorder), {QString::fromLocal8Bit(m_displayName)}, m_displayName));
+    QVERIFY(target.start(programPath(Client::Recorder), {QString::fromLocal8Bit(m_displayName)},
+                         m_displayName));
     const QByteArray keymapBefore = keymapSnapshot(m_display);
     X11KeyInjector injector(m_displayName);
     RealPauser pauser;

@@ -126,19 +126,19 @@ void TestX11Tap::pressesAreMatchedAndAnswered_data()
     QTest::newRow("main, right-hand modifiers")
         << QList<quint32>{XK_Control_R, XK_Super_R, XK_semicolon} << false << true << 0u << true
         << mainFlags << false;
-    QTest::newRow("main with caps lock") << main << false << true << quint32(XK_Caps_Lock) << true
-                                         << mainFlags << false;
-    QTest::newRow("main with num lock") << main << false << true << quint32(XK_Num_Lock) << true
-                                        << mainFlags << false;
+    QTest::newRow("main with caps lock")
+        << main << false << true << quint32(XK_Caps_Lock) << true << mainFlags << false;
+    QTest::newRow("main with num lock")
+        << main << false << true << quint32(XK_Num_Lock) << true << mainFlags << false;
     QTest::newRow("main with extra shift not matched")
         << QList<quint32>{XK_Control_L, XK_Super_L, XK_Shift_L, XK_semicolon} << false << true << 0u
         << false << quint64(0) << true;
     QTest::newRow("prev swallowed") << prev << false << true << 0u << true << prevFlags << false;
     QTest::newRow("prev let through") << prev << false << false << 0u << true << prevFlags << true;
-    QTest::newRow("esc while idle") << QList<quint32>{XK_Escape} << false << true << 0u << false
-                                    << quint64(0) << true;
-    QTest::newRow("esc while running") << QList<quint32>{XK_Escape} << true << true << 0u << true
-                                       << quint64(0) << false;
+    QTest::newRow("esc while idle")
+        << QList<quint32>{XK_Escape} << false << true << 0u << false << quint64(0) << true;
+    QTest::newRow("esc while running")
+        << QList<quint32>{XK_Escape} << true << true << 0u << true << quint64(0) << false;
     QTest::newRow("shift+esc while running")
         << QList<quint32>{XK_Shift_L, XK_Escape} << true << true << 0u << true
         << quint64(ModifierFlag::Shift) << false;
@@ -327,7 +327,9 @@ void TestX11Tap::withoutXTestInstallFailsCleanly()
     while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
         printed.append(buffer, n);
     close(fds[0]);
-    QCOMPARE(printed, QByteArray("[Keyloom] Failed to create event tap - check Accessibility permissions.\n"));
+    QCOMPARE(
+        printed,
+        QByteArray("[Keyloom] Failed to create event tap - check Accessibility permissions.\n"));
     QVERIFY(!manager.isInstalled());
 
     X11AccessibilityTrust trust(display);

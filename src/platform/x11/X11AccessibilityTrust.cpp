@@ -23,16 +23,13 @@ State probe(const QByteArray &displayName)
 
 bool isWayland()
 {
-    return qgetenv("XDG_SESSION_TYPE").compare("wayland", Qt::CaseInsensitive) == 0
-        || !qgetenv("WAYLAND_DISPLAY").isEmpty();
+    return qgetenv("XDG_SESSION_TYPE").compare("wayland", Qt::CaseInsensitive) == 0 ||
+           !qgetenv("WAYLAND_DISPLAY").isEmpty();
 }
 
 } // namespace
 
-X11AccessibilityTrust::X11AccessibilityTrust()
-    : X11AccessibilityTrust(qgetenv("DISPLAY"))
-{
-}
+X11AccessibilityTrust::X11AccessibilityTrust() : X11AccessibilityTrust(qgetenv("DISPLAY")) {}
 
 X11AccessibilityTrust::X11AccessibilityTrust(QByteArray displayName)
     : m_displayName(std::move(displayName))

@@ -19,7 +19,8 @@ public:
     static X11DeferredRestore &instance();
     ~X11DeferredRestore();
 
-    /// Takes the keys and their display; restores the keys after the grace period and closes the display.
+    /// Takes the keys and their display; restores the keys after the grace period and closes the
+    /// display.
     void hand(std::unique_ptr<X11SpareKeys> keys, _XDisplay *display);
 
     /// Waits until every pending restore is done.

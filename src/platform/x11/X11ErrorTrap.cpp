@@ -32,8 +32,7 @@ int handleError(Display *display, XErrorEvent *event)
 
 } // namespace
 
-X11ErrorTrap::X11ErrorTrap(Display *display)
-    : m_display(display)
+X11ErrorTrap::X11ErrorTrap(Display *display) : m_display(display)
 {
     std::lock_guard lock(trapMutex);
     static const bool installed = [] {

@@ -14,7 +14,8 @@ public:
     X11ErrorTrap(const X11ErrorTrap &) = delete;
     X11ErrorTrap &operator=(const X11ErrorTrap &) = delete;
 
-    /// Waits until the server has handled every request so far; the first error code since the last call, or 0.
+    /// Waits until the server has handled every request so far; the first error code since the last
+    /// call, or 0.
     int sync();
 
 private:

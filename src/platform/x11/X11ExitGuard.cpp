@@ -28,7 +28,8 @@ void watch(QByteArray displayName)
     unsigned char sig = 0;
     while (read(wakeFds[0], &sig, 1) != 1) {
     }
-    if (Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData())) {
+    if (Display *display =
+            XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData())) {
         X11SpareKeys(display, X11SpareKeys::Leftovers::AlsoOfThisProcess);
         XCloseDisplay(display);
     }

@@ -5,13 +5,9 @@
 
 #include <utility>
 
-X11KeyInjector::X11KeyInjector()
-    : X11KeyInjector(qgetenv("DISPLAY"))
-{
-}
+X11KeyInjector::X11KeyInjector() : X11KeyInjector(qgetenv("DISPLAY")) {}
 
-X11KeyInjector::X11KeyInjector(QByteArray displayName)
-    : m_displayName(std::move(displayName))
+X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move(displayName))
 {
     X11ExitGuard::arm(m_displayName);
 }

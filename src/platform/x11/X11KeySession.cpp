@@ -20,8 +20,8 @@ std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName
     int event = 0, error = 0, major = 0, minor = 0;
     int opcode = 0, xkbEvent = 0, xkbError = 0;
     int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
-    if (!XTestQueryExtension(display, &event, &error, &major, &minor)
-        || !XkbQueryExtension(display, &opcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor) ||
+        !XkbQueryExtension(display, &opcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
         XCloseDisplay(display);
         return nullptr;
     }
@@ -30,8 +30,7 @@ std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName
     return session;
 }
 
-X11KeySession::X11KeySession(Display *display)
-    : m_display(display)
+X11KeySession::X11KeySession(Display *display) : m_display(display)
 {
     // Keymap changes by others must reach us so that stale bindings are noticed.
     XkbSelectEvents(m_display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
@@ -105,9 +104,9 @@ void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
     if (!required.empty()) {
         if (int(required.size()) > m_spareKeys->capacity())
             return; // cannot be typed whole; typing a part would garble it
-        if (m_spareKeys->isStale()
-            || std::any_of(required.begin(), required.end(),
-                           [this](quint32 s) { return !m_spareKeys->keyCodeFor(s); })) {
+        if (m_spareKeys->isStale() ||
+            std::any_of(required.begin(), required.end(),
+                        [this](quint32 s) { return !m_spareKeys->keyCodeFor(s); })) {
             if (!m_spareKeys->bind(required, upcomingKeysyms()))
                 return;
         }
@@ -133,8 +132,8 @@ void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
         if (!X11TextKeysyms::isRealKey(keysyms[i]) && !own[i])
             chars.push_back(keysyms[i]);
     }
-    if (m_upcomingPos + chars.size() <= m_upcoming.size()
-        && std::equal(chars.begin(), chars.end(), m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
+    if (m_upcomingPos + chars.size() <= m_upcoming.size() &&
+        std::equal(chars.begin(), chars.end(), m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
         m_upcomingPos += chars.size();
 }
 
@@ -184,8 +183,8 @@ void X11KeySession::refreshOwnKeys()
 {
     for (auto &keys : m_ownKeys)
         keys.clear();
-    XkbDescPtr xkb = XkbGetMap(m_display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
-                               XkbUseCoreKbd);
+    XkbDescPtr xkb =
+        XkbGetMap(m_display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
     if (!xkb)
         return;
     for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && kc < 256; ++kc) {

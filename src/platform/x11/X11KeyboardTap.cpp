@@ -9,10 +9,7 @@
 
 #include "X11Headers.h"
 
-X11KeyboardTap::X11KeyboardTap()
-    : X11KeyboardTap(qgetenv("DISPLAY"))
-{
-}
+X11KeyboardTap::X11KeyboardTap() : X11KeyboardTap(qgetenv("DISPLAY")) {}
 
 X11KeyboardTap::X11KeyboardTap(const QByteArray &displayName)
 {
@@ -46,7 +43,8 @@ bool X11KeyboardTap::install(Handler handler)
     if (!m_display || !m_hasXTest || m_xkbEventBase < 0)
         return false;
     m_handler = std::move(handler);
-    m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
+    m_notifier =
+        std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                      [this] { processEvents(); });
     regrab();
@@ -141,15 +139,16 @@ void X11KeyboardTap::regrab()
         }
         // Lock keys must not stop a shortcut from matching: grab every lock combination.
         for (unsigned lock : m_modifiers.lockCombinations())
-            XGrabKey(m_display, g.keyCode, g.modifiers | lock, root, False, GrabModeAsync, GrabModeSync);
+            XGrabKey(m_display, g.keyCode, g.modifiers | lock, root, False, GrabModeAsync,
+                     GrabModeSync);
         if (trap.sync()) {
             for (unsigned lock : m_modifiers.lockCombinations())
                 XUngrabKey(m_display, g.keyCode, g.modifiers | lock, root);
             trap.sync();
             for (const KeyCombo &combo : std::as_const(m_combos)) {
-                if (m_keyCodes.xKeyCode(combo.keyCode) == g.keyCode
-                    && m_modifiers.toX(combo.modifiers & ModifierFlag::Mask) == g.modifiers
-                    && !m_taken.contains(combo))
+                if (m_keyCodes.xKeyCode(combo.keyCode) == g.keyCode &&
+                    m_modifiers.toX(combo.modifiers & ModifierFlag::Mask) == g.modifiers &&
+                    !m_taken.contains(combo))
                     m_taken.append(combo);
             }
         }
@@ -186,7 +185,8 @@ void X11KeyboardTap::processEvents()
         const std::optional<quint16> code = m_keyCodes.keyCode(key.keycode);
         if (code && m_handler)
             swallow = m_handler(*code, m_modifiers.fromX(key.state));
-        // The keyboard is frozen until we answer; answer at once, even if the handler removed the tap.
+        // The keyboard is frozen until we answer; answer at once, even if the handler removed the
+        // tap.
         XAllowEvents(m_display, swallow ? AsyncKeyboard : ReplayKeyboard, key.time);
         XFlush(m_display);
     }
@@ -195,7 +195,8 @@ void X11KeyboardTap::processEvents()
         m_keyCodes.refresh(m_display);
         const X11Modifiers before = m_modifiers;
         m_modifiers.refresh(m_display);
-        if (wantedGrabs() != m_grabs || before.lockCombinations() != m_modifiers.lockCombinations()) {
+        if (wantedGrabs() != m_grabs ||
+            before.lockCombinations() != m_modifiers.lockCombinations()) {
             // Ungrab with the lock masks the grabs were made with.
             const X11Modifiers now = m_modifiers;
             m_modifiers = before;

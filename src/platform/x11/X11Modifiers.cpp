@@ -21,13 +21,30 @@ void X11Modifiers::refresh(Display *display)
                 const KeySym sym = XkbKeycodeToKeysym(display, kc, 0, level);
                 const unsigned mask = 1u << mod;
                 switch (sym) {
-                case XK_Alt_L: case XK_Alt_R: m_option |= mask; break;
-                case XK_Meta_L: case XK_Meta_R: meta |= mask; break;
-                case XK_Super_L: case XK_Super_R: m_command |= mask; break;
-                case XK_Hyper_L: case XK_Hyper_R: hyper |= mask; break;
-                case XK_Num_Lock: m_numLock |= mask; break;
-                case XK_Scroll_Lock: m_scrollLock |= mask; break;
-                default: break;
+                case XK_Alt_L:
+                case XK_Alt_R:
+                    m_option |= mask;
+                    break;
+                case XK_Meta_L:
+                case XK_Meta_R:
+                    meta |= mask;
+                    break;
+                case XK_Super_L:
+                case XK_Super_R:
+                    m_command |= mask;
+                    break;
+                case XK_Hyper_L:
+                case XK_Hyper_R:
+                    hyper |= mask;
+                    break;
+                case XK_Num_Lock:
+                    m_numLock |= mask;
+                    break;
+                case XK_Scroll_Lock:
+                    m_scrollLock |= mask;
+                    break;
+                default:
+                    break;
                 }
             }
         }

@@ -37,9 +37,8 @@ std::vector<JournalEntry> readJournal(Display *display)
     unsigned long count = 0, after = 0;
     unsigned char *data = nullptr;
     if (XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 3 * 4096, False,
-                           XA_CARDINAL, &type, &format, &count, &after, &data)
-            == Success
-        && data && format == 32) {
+                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+        data && format == 32) {
         const long *values = reinterpret_cast<const long *>(data);
         for (unsigned long i = 0; i + 2 < count; i += 3)
             entries.push_back({values[i], values[i + 1], values[i + 2]});
@@ -70,8 +69,7 @@ XkbDescPtr fetchMap(Display *display, unsigned deviceSpec)
 
 } // namespace
 
-X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers)
-    : m_display(display)
+X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers) : m_display(display)
 {
     findXTestDevice();
     cleanLeftovers(leftovers);
@@ -118,8 +116,8 @@ void X11SpareKeys::cleanLeftovers(Leftovers leftovers)
         }
         // Only a keycode that still holds exactly what was bound is ours to clear.
         const int kc = int(e.keyCode);
-        if (kc >= xkb->min_key_code && kc <= xkb->max_key_code && XkbKeyNumGroups(xkb, kc) > 0
-            && XkbKeySymEntry(xkb, kc, 0, 0) == KeySym(e.keysym))
+        if (kc >= xkb->min_key_code && kc <= xkb->max_key_code && XkbKeyNumGroups(xkb, kc) > 0 &&
+            XkbKeySymEntry(xkb, kc, 0, 0) == KeySym(e.keysym))
             edits.push_back({quint8(kc), 0});
     }
     XkbFreeKeyboard(xkb, 0, True);
@@ -358,7 +356,8 @@ void X11SpareKeys::writeJournal()
     for (const Slot &slot : m_slots)
         mine.insert(slot.keyCode);
     std::vector<JournalEntry> entries = readJournal(m_display);
-    std::erase_if(entries, [&](const JournalEntry &e) { return e.pid == pid && mine.contains(e.keyCode); });
+    std::erase_if(entries,
+                  [&](const JournalEntry &e) { return e.pid == pid && mine.contains(e.keyCode); });
     for (const Slot &slot : m_slots) {
         if (slot.keysym)
             entries.push_back({pid, slot.keyCode, long(slot.keysym)});

@@ -1,7 +1,7 @@
 #include "X11TextKeysyms.h"
 
-#include <xkbcommon/xkbcommon.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
 
 namespace X11TextKeysyms {
 
