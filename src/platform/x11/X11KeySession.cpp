@@ -25,12 +25,11 @@ std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName
         XCloseDisplay(display);
         return nullptr;
     }
-    std::unique_ptr<X11KeySession> session(new X11KeySession(display));
-    session->m_xkbEventBase = xkbEvent;
-    return session;
+    return std::unique_ptr<X11KeySession>(new X11KeySession(display, xkbEvent));
 }
 
-X11KeySession::X11KeySession(Display *display) : m_display(display)
+X11KeySession::X11KeySession(Display *display, int xkbEventBase)
+    : m_display(display), m_xkbEventBase(xkbEventBase)
 {
     // Keymap changes by others must reach us so that stale bindings are noticed.
     XkbSelectEvents(m_display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,

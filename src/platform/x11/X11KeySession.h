@@ -30,7 +30,7 @@ public:
     void postKey(quint16 keyCode, bool down, QStringView text) override;
 
 private:
-    explicit X11KeySession(_XDisplay *display);
+    X11KeySession(_XDisplay *display, int xkbEventBase);
 
     void drainEvents();
     void fakeKey(quint8 xKeyCode, bool down);
