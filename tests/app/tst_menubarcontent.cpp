@@ -1,5 +1,6 @@
 // The tray menu's entries, computed from a real AppState over fake desktop services.
 #include "FakePlatform.h"
+#include "RunWaiting.h"
 #include "app/MenuBarContent.h"
 #include "model/AppState.h"
 
@@ -59,15 +60,7 @@ struct Fixture {
         return state->isTyping() && fake.pauser->waitUntilHeld();
     }
 
-    bool waitForIdle()
-    {
-        QSignalSpy ended(state.get(), &AppState::typingTaskEnded);
-        while (state->hasTypingTask()) {
-            if (!ended.wait(20000))
-                return false;
-        }
-        return true;
-    }
+    bool waitForIdle() { return waitForRunsToEnd(*state); }
 
     // Shows the menu the way the tray does, so it recomputes on aboutToShow, then closes it.
     void showMenu()

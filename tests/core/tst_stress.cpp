@@ -1,6 +1,7 @@
 // Thousands of interleaved shortcut presses, stops and edits while runs start and end
 // on their worker threads. Run under ThreadSanitizer by the tsan preset.
 #include "FakePlatform.h"
+#include "RunWaiting.h"
 #include "model/AppState.h"
 #include "platform/KeyCodes.h"
 
@@ -74,9 +75,7 @@ private slots:
         QVERIFY(started > 100);
 
         state->stopTyping();
-        QSignalSpy ended(state.get(), &AppState::typingTaskEnded);
-        while (state->hasTypingTask())
-            QVERIFY(ended.wait(20000));
+        QVERIFY(waitForRunsToEnd(*state));
 
         QVERIFY(!state->isTyping());
         QVERIFY(!fake.tap.escapeWatched);

@@ -1,5 +1,6 @@
 // Typing runs driven through the real shortcut manager and a recording fake keyboard.
 #include "FakePlatform.h"
+#include "RunWaiting.h"
 #include "hotkey/HotkeyManager.h"
 #include "model/AppState.h"
 #include "platform/KeyCodes.h"
@@ -39,16 +40,7 @@ struct Fixture {
     bool pressPrev() { return fake.tap.press(KeyCode::Semicolon, ctrlOptCmd); }
     bool pressEscape() { return fake.tap.press(KeyCode::Escape, 0); }
 
-    // Waits until every worker has reported back and been reaped.
-    bool waitForIdle()
-    {
-        QSignalSpy ended(state.get(), &AppState::typingTaskEnded);
-        while (state->hasTypingTask()) {
-            if (!ended.wait(20000))
-                return false;
-        }
-        return true;
-    }
+    bool waitForIdle() { return waitForRunsToEnd(*state); }
 };
 
 } // namespace
