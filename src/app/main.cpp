@@ -13,6 +13,14 @@
 
 #include <QApplication>
 
+#include <atomic>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+std::atomic<bool> leavingMain = false;
+}
+
 int main(int argc, char *argv[])
 {
     // The keyboard backends speak X11, so the clipboard and windows must too,
@@ -53,5 +61,13 @@ int main(int argc, char *argv[])
     if (!tray.show())
         settings.open();
 
-    return app.exec();
+    // Qt calls exit(1) when its X connection breaks. Static destructors must not run
+    // under the typing thread then: leave at once, as a lost server leaves nothing to undo.
+    std::atexit([] {
+        if (!leavingMain)
+            _exit(1);
+    });
+    const int status = app.exec();
+    leavingMain = true;
+    return status;
 }

@@ -1,4 +1,5 @@
 #include "X11AccessibilityTrust.h"
+#include "X11Display.h"
 
 #include <QTextStream>
 
@@ -12,7 +13,7 @@ enum class State { Trusted, NoDisplay, NoXTest };
 
 State probe(const QByteArray &displayName)
 {
-    Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    Display *display = openX11Display(displayName);
     if (!display)
         return State::NoDisplay;
     int event = 0, error = 0, major = 0, minor = 0;

@@ -1,4 +1,5 @@
 #include "X11ExitGuard.h"
+#include "X11Display.h"
 
 #include "X11SpareKeys.h"
 
@@ -29,7 +30,7 @@ void watch(QByteArray displayName)
     while (read(wakeFds[0], &sig, 1) != 1) {
     }
     if (Display *display =
-            XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData())) {
+            openX11Display(displayName)) {
         X11SpareKeys(display, X11SpareKeys::Leftovers::AlsoOfThisProcess);
         XCloseDisplay(display);
     }

@@ -1,4 +1,5 @@
 #include "X11KeySession.h"
+#include "X11Display.h"
 
 #include "X11DeferredRestore.h"
 #include "X11SpareKeys.h"
@@ -14,7 +15,7 @@ std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName
 {
     // One set of bindings at a time: the previous run's keys go back first.
     X11DeferredRestore::instance().finishAll();
-    Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    Display *display = openX11Display(displayName);
     if (!display)
         return nullptr;
     int event = 0, error = 0, major = 0, minor = 0;

@@ -1,4 +1,5 @@
 #include "X11KeyboardTap.h"
+#include "X11Display.h"
 
 #include "X11ErrorTrap.h"
 
@@ -13,7 +14,7 @@ X11KeyboardTap::X11KeyboardTap() : X11KeyboardTap(qgetenv("DISPLAY")) {}
 
 X11KeyboardTap::X11KeyboardTap(const QByteArray &displayName)
 {
-    m_display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    m_display = openX11Display(displayName);
     if (!m_display)
         return;
     int event = 0, error = 0, major = 0, minor = 0;
