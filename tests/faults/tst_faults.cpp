@@ -123,6 +123,14 @@ public:
 
     ~Keyloom() { stop(); }
 
+    /// Adds a variable to the program's environment; call before start().
+    void setEnvironment(const QString &name, const QString &value)
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.insert(name, value);
+        m_process.setProcessEnvironment(env);
+    }
+
     bool start()
     {
         m_process.start(program("KEYLOOM_BIN"), {});
@@ -575,6 +583,11 @@ private slots:
         writeSpeed(30);
         QVERIFY(setClipboard(big));
         Keyloom keyloom(m_displayName, m_config->path(), m_runtime->path());
+        // In a sanitizer build freed memory waits in a quarantine; give it back at once.
+        QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+        asan += QStringLiteral("%1quarantine_size_mb=0:thread_local_quarantine_size_kb=0")
+                    .arg(asan.isEmpty() ? QString() : QStringLiteral(":"));
+        keyloom.setEnvironment(QStringLiteral("ASAN_OPTIONS"), asan);
         QVERIFY(startKeyloom(keyloom));
         const qint64 pid = keyloom.process().processId();
         const qint64 before = residentKb(pid);
