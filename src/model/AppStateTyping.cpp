@@ -6,7 +6,14 @@
 
 #include <QPointer>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
+
+// A text this long (UTF-16 units) gives its memory back to the system when its run ends.
+constexpr qsizetype largeTextUnits = 1 << 20;
 
 // Key codes are 16-bit; anything else can only come from a hand-edited store and is
 // replaced by the initial key so neither registration nor a run sees it.
@@ -51,11 +58,20 @@ void AppState::toggleTyping()
 
     const quint64 runId = ++m_lastRunId;
     const bool listMode = params.listMode;
+    const bool largeText = params.text.size() > largeTextUnits;
     // The end steps run on the main thread; the worker only posts them. The destructor
     // joins every run, so `this` outlives each worker.
-    auto finished = [this, runId, listMode](bool completed) {
+    auto finished = [this, runId, listMode, largeText](bool completed) {
         QMetaObject::invokeMethod(
-            this, [this, runId, listMode, completed] { runFinished(runId, listMode && completed); },
+            this,
+            [this, runId, listMode, largeText, completed] {
+                runFinished(runId, listMode && completed);
+                // glibc keeps a freed multi-megabyte text in the heap otherwise.
+#ifdef __GLIBC__
+                if (largeText)
+                    malloc_trim(0);
+#endif
+            },
             Qt::QueuedConnection);
     };
     m_runs.emplace_back(runId, std::make_unique<TypingRun>(m_platform.injector, *m_pauser,
