@@ -641,6 +641,13 @@ def main():
                     f'{fmt(x[1], ".0f")} | {fmt(k[2], ".0f")} | {fmt(x[2], ".0f")} | {fmt(k[3], ".0f")} | '
                     f'{fmt(x[3], ".0f")} | {fmt(k[4], ".0f")} | {fmt(x[4], ".0f")} |')
         say()
+        say('Keyloom/xdotool ratios over all these texts (span/ideal; error p50; error p95):')
+        say()
+        for d in DELAYS:
+            k, x = pace('keyloom', d, pace_names), pace('xdotool', d, pace_names)
+            r = [a / c if a is not None and c else float('nan') for a, c in zip(k[:3], x[:3])]
+            say(f'- {d} ms: {fmt(r[0], ".2f")}; {fmt(r[1], ".2f")}; {fmt(r[2], ".2f")}')
+        say()
         say('### Latency to the first character (ms)')
         say()
         say('Keyloom: from the release of the last shortcut key (X server time). xdotool: from the start '
