@@ -457,8 +457,8 @@ def pct(values, p):
     return s[min(len(s) - 1, int(round(p / 100 * (len(s) - 1))))]
 
 
-def fmt(v, spec='.1f'):
-    return '–' if v is None or v != v else format(v, spec)
+def fmt(v, style='.1f'):
+    return '–' if v is None or v != v else format(v, style)
 
 
 def main():
