@@ -6,6 +6,8 @@
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"
 
+#include <QSocketNotifier>
+
 #include <QLocale>
 
 #include <cmath>
@@ -153,6 +155,7 @@ AppState::AppState(Platform platform, const QString &storePath, std::shared_ptr<
     : QObject(parent), m_platform(platform), m_store(storePath), m_pauser(std::move(pauser)),
       m_hotkeyManager(std::make_unique<HotkeyManager>(platform.tap))
 {
+    setUpRunHandOver();
     m_isInitializing = true;
     loadSettings();
     loadSnippets();
@@ -168,6 +171,7 @@ AppState::~AppState()
     for (auto &[id, run] : m_runs)
         run->requestStop();
     m_runs.clear();
+    tearDownRunHandOver();
 }
 
 template <typename T> void AppState::assign(T AppState::*field, T value)

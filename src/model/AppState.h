@@ -9,10 +9,12 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
 class HotkeyManager;
+class QSocketNotifier;
 class Pauser;
 class TypingRun;
 
@@ -134,6 +136,10 @@ signals:
     void typingTaskEnded();
 
 private:
+    void drainFinishedRuns();
+    void setUpRunHandOver();
+    void tearDownRunHandOver();
+
     struct Setting;
     static std::span<const Setting> settingsTable();
     template <typename T> static const Setting &settingFor(T AppState::*field);
@@ -177,4 +183,15 @@ private:
     quint64 m_typingTask = 0;
     quint64 m_lastRunId = 0;
     std::vector<std::pair<quint64, std::unique_ptr<TypingRun>>> m_runs;
+
+    // Runs that ended on their worker threads, waiting for the main thread.
+    struct FinishedRun {
+        quint64 runId;
+        bool advance;
+        bool largeText;
+    };
+    std::mutex m_finishedMutex;
+    std::vector<FinishedRun> m_finishedRuns;
+    int m_wakeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
 };

@@ -5,6 +5,12 @@
 #include "typing/TypingRun.h"
 
 #include <QPointer>
+#include <cerrno>
+#include <cstring>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -23,6 +29,23 @@ quint16 narrowedKeyCode(qint64 keyCode)
 }
 
 } // namespace
+
+void AppState::setUpRunHandOver()
+{
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0)
+        qFatal("Keyloom cannot create an eventfd: %s", strerror(errno));
+    m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wakeFd, QSocketNotifier::Read);
+    connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this, &AppState::drainFinishedRuns);
+}
+
+void AppState::tearDownRunHandOver()
+{
+    m_wakeNotifier.reset();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_wakeFd = -1;
+}
 
 void AppState::toggleTyping()
 {
@@ -59,20 +82,16 @@ void AppState::toggleTyping()
     const quint64 runId = ++m_lastRunId;
     const bool listMode = params.listMode;
     const bool largeText = params.text.size() > largeTextUnits;
-    // The end steps run on the main thread; the worker only posts them. The destructor
-    // joins every run, so `this` outlives each worker.
+    // The end steps run on the main thread; the worker only hands them over, through a
+    // mutex and an eventfd of ours: sanitizers cannot see the futexes inside Qt's own
+    // cross-thread event queue. The destructor joins every run, so `this` outlives each worker.
     auto finished = [this, runId, listMode, largeText](bool completed) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, runId, listMode, largeText, completed] {
-                runFinished(runId, listMode && completed);
-                // glibc keeps a freed multi-megabyte text in the heap otherwise.
-#ifdef __GLIBC__
-                if (largeText)
-                    malloc_trim(0);
-#endif
-            },
-            Qt::QueuedConnection);
+        {
+            const std::lock_guard lock(m_finishedMutex);
+            m_finishedRuns.push_back({runId, listMode && completed, largeText});
+        }
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
     };
     m_runs.emplace_back(runId, std::make_unique<TypingRun>(m_platform.injector, *m_pauser,
                                                             std::move(params), finished));
@@ -89,6 +108,25 @@ void AppState::stopTyping()
         m_typingTask = 0;
     }
     setIsTyping(false);
+}
+
+void AppState::drainFinishedRuns()
+{
+    quint64 count = 0;
+    [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
+    std::vector<FinishedRun> finished;
+    {
+        const std::lock_guard lock(m_finishedMutex);
+        finished.swap(m_finishedRuns);
+    }
+    for (const FinishedRun &run : finished) {
+        runFinished(run.runId, run.advance);
+        // glibc keeps a freed multi-megabyte text in the heap otherwise.
+#ifdef __GLIBC__
+        if (run.largeText)
+            malloc_trim(0);
+#endif
+    }
 }
 
 void AppState::runFinished(quint64 runId, bool advance)
