@@ -11,7 +11,6 @@
 #include <QLocale>
 
 #include <cmath>
-#include <limits>
 #include <variant>
 
 namespace {
@@ -76,12 +75,6 @@ std::optional<bool> toBool(const QVariant &value)
             return false;
     }
     return std::nullopt;
-}
-
-template <typename T> bool sameValue(const T &a, const T &b)
-{
-    // For doubles this is the numeric comparison, where NaN equals nothing.
-    return a == b;
 }
 
 } // namespace
@@ -177,7 +170,8 @@ AppState::~AppState()
 template <typename T> void AppState::assign(T AppState::*field, T value)
 {
     const Setting &setting = settingFor(field);
-    if (!sameValue(this->*field, value)) {
+    // For doubles this is the numeric comparison, where NaN equals nothing.
+    if (!(this->*field == value)) {
         this->*field = value;
         emit(this->*setting.changed)();
         if (setting.displayChanged)
