@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+struct xkb_keymap;
+struct xkb_state;
+
+// Chooses, in an XKB keymap, the key and the shift keys that type a keysym the way
+// a person would: the character's own key, with Shift, AltGr (level 3) or level 5
+// held around it. Viewers of virtual machines and remote desktops forward key
+// codes and modifier keys, not characters, so only such a plan reaches them.
+//
+// Every plan is checked on a scratch state holding the locks in force and the
+// modifiers the user holds, so CapsLock, NumLock and a held key are accounted for.
+// Control, Alt, Super, lock keys, dead keys and keypad keys are never used.
+class KeyPlanner {
+public:
+    using Keycode = std::uint32_t;
+    using Keysym = std::uint32_t;
+    using ModMask = std::uint32_t;
+
+    /// The shift keys a plan may hold, as bits.
+    enum Shift : unsigned { ShiftKey = 1, Level3Key = 2, Level5Key = 4 };
+
+    struct Plan {
+        Keycode key = 0;
+        unsigned shifts = 0; // Shift bits to hold around the key
+        bool operator==(const Plan &) const = default;
+    };
+
+    /// Takes a reference to the keymap. Keys in excluded are never planned on (spare keys).
+    explicit KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded = {});
+    ~KeyPlanner();
+    KeyPlanner(const KeyPlanner &) = delete;
+    KeyPlanner &operator=(const KeyPlanner &) = delete;
+
+    /// The state the next plans are made for: the effective layout, the locked
+    /// modifiers, and the keys someone else holds down (never pressed or released by a plan).
+    void setState(std::uint32_t layout, ModMask lockedMods, const std::vector<Keycode> &held);
+
+    /// The best plan for the keysym in the current state; nothing when no key of the
+    /// active layout gives it.
+    std::optional<Plan> plan(Keysym keysym);
+
+    /// Whether holding the shifts while pressing the key gives the keysym in the current state.
+    bool gives(Keycode key, unsigned shifts, Keysym keysym) const;
+
+    /// The key to hold for a shift bit; nothing when the layout has none.
+    std::optional<Keycode> shiftKey(Shift shift) const;
+
+    /// The real modifiers (X masks, bits 0..7) a shift bit sets, the locks' masks.
+    ModMask shiftMask(Shift shift) const;
+    ModMask capsLockMask() const { return m_capsLockMask; }
+    ModMask numLockMask() const { return m_numLockMask; }
+
+    /// The modifiers the held keys set.
+    ModMask heldMods() const { return m_heldMods; }
+
+private:
+    struct ShiftKeyInfo {
+        Keycode key = 0;
+        ModMask mask = 0;
+        int rank = 0;
+    };
+    struct Candidate {
+        Keycode key;
+        std::uint32_t level;
+        int rank; // lower is better, before the shifts are counted
+    };
+
+    void findShiftKeys();
+    void index();
+
+    xkb_keymap *m_keymap;
+    xkb_state *m_scratch;
+    std::unordered_set<Keycode> m_excluded;
+    ShiftKeyInfo m_shifts[3];
+    ModMask m_capsLockMask = 0;
+    ModMask m_numLockMask = 0;
+    std::uint32_t m_layout = 0;
+    ModMask m_lockedMods = 0;
+    ModMask m_heldMods = 0;
+    std::unordered_set<Keycode> m_held;
+    bool m_indexed = false;
+    std::unordered_map<Keysym, std::vector<Candidate>> m_candidates;
+    std::unordered_map<Keysym, std::optional<Plan>> m_plans;
+};
