@@ -14,7 +14,7 @@ packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qttest qml6-module-qtquick-dialogs
     # X11
-    libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev
+    libx11-dev libx11-xcb-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev
     libxkbfile-dev
     # running and testing under a real X server
     xvfb xauth x11-utils x11-xkb-utils xkb-data

@@ -3,7 +3,9 @@
 #include <QStringView>
 #include <QtGlobal>
 
+#include <chrono>
 #include <memory>
+#include <stop_token>
 
 // One typing run's access to the keyboard. Created, used and destroyed on the
 // run's worker thread; destroying it releases every key it pressed and undoes
@@ -18,8 +20,17 @@ public:
     /// Hint that these characters will be typed soon, so the session can prepare them in one go.
     virtual void prepare(QStringView upcoming) = 0;
 
-    /// Posts one key event; a non-empty text is what the event types instead of the key's own character.
+    /// Posts one key event; a non-empty text is what the event types instead of the key's own
+    /// character.
     virtual void postKey(quint16 keyCode, bool down, QStringView text) = 0;
+
+    /// The run's stop: waits inside the session end when it is requested, and nothing
+    /// more is typed after it.
+    virtual void watchStop(std::stop_token stop) { (void)stop; }
+
+    /// Time the key events since the last call took, on purpose (modifier keys settling)
+    /// or in transit; it comes out of the pause that follows, so the pace holds.
+    virtual std::chrono::nanoseconds takeTimeSpent() { return {}; }
 };
 
 // Synthetic keyboard input into whatever window has the focus.

@@ -112,7 +112,8 @@ void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString
             session.postKey(KeyCode::A, true, *cluster);
             session.postKey(KeyCode::A, false, *cluster);
         }
-        if (!pauser.pause(pause, stop))
+        const std::chrono::nanoseconds spent = session.takeTimeSpent();
+        if (!pauser.pause(spent < pause ? pause - spent : std::chrono::nanoseconds::zero(), stop))
             return;
     }
 }

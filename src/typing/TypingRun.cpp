@@ -16,6 +16,7 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
               // that the run is over.
               const std::unique_ptr<KeySession> session = injector.openSession();
               if (session) {
+                  session->watchStop(stop);
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
                                                      params.modifiers);
                   KeystrokeEngine::typeText(*session, pauser, stop, params.text, params.delayMs);

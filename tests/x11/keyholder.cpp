@@ -14,7 +14,10 @@ int main(int argc, char **argv)
     std::unique_ptr<KeySession> session = injector.openSession();
     if (!session)
         return 1;
+    // Characters no US key has, so they go on spare keycodes.
     session->prepare(u"äöü€Ж");
+    session->postKey(0, true, u"ä");
+    session->postKey(0, false, u"ä");
     std::printf("BOUND\n");
     std::fflush(stdout);
     for (;;)

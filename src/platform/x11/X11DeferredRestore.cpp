@@ -2,6 +2,8 @@
 
 #include "X11SpareKeys.h"
 
+#include <algorithm>
+
 #include "X11Headers.h"
 
 X11DeferredRestore &X11DeferredRestore::instance()
@@ -15,33 +17,61 @@ X11DeferredRestore::~X11DeferredRestore()
     finishAll();
 }
 
-void X11DeferredRestore::hand(std::unique_ptr<X11SpareKeys> keys, Display *display)
+void X11DeferredRestore::park(std::unique_ptr<X11SpareKeys> keys, Display *display,
+                              QByteArray displayName)
 {
     std::lock_guard lock(m_mutex);
-    std::erase_if(m_pending, [](Pending &p) {
-        if (!*p.done)
+    std::erase_if(m_workers, [](Worker &w) {
+        if (!*w.done)
             return false;
-        p.thread.join();
+        w.thread.join();
         return true;
     });
+    const std::uint64_t id = ++m_nextId;
     auto done = std::make_shared<std::atomic<bool>>(false);
-    // The display moves to this thread; the session that used it is gone.
-    std::thread thread([keys = std::move(keys), display, done]() mutable {
-        std::this_thread::sleep_until(keys->lastUse() + X11SpareKeys::gracePeriod);
-        keys.reset();
-        XCloseDisplay(display);
+    const auto deadline = keys->lastUse() + X11SpareKeys::gracePeriod;
+    m_entries.push_back({id, std::move(displayName), {std::move(keys), display}});
+    std::thread thread([this, id, deadline, done] {
+        std::unique_lock lock(m_mutex);
+        const auto mine = [this, id] {
+            return std::find_if(m_entries.begin(), m_entries.end(),
+                                [id](const Entry &e) { return e.id == id; });
+        };
+        m_changed.wait_until(lock, deadline, [&] { return mine() == m_entries.end(); });
+        const auto it = mine();
+        if (it != m_entries.end()) {
+            Parked parked = std::move(it->parked);
+            m_entries.erase(it);
+            lock.unlock();
+            // The display moves to this thread; the session that used it is gone.
+            parked.keys.reset();
+            XCloseDisplay(parked.display);
+        }
         *done = true;
     });
-    m_pending.push_back({std::move(thread), std::move(done)});
+    m_workers.push_back({std::move(thread), std::move(done)});
+}
+
+std::optional<X11DeferredRestore::Parked> X11DeferredRestore::adopt(const QByteArray &displayName)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find_if(m_entries.begin(), m_entries.end(),
+                                 [&](const Entry &e) { return e.displayName == displayName; });
+    if (it == m_entries.end())
+        return std::nullopt;
+    Parked parked = std::move(it->parked);
+    m_entries.erase(it);
+    m_changed.notify_all();
+    return parked;
 }
 
 void X11DeferredRestore::finishAll()
 {
-    std::vector<Pending> pending;
+    std::vector<Worker> workers;
     {
         std::lock_guard lock(m_mutex);
-        pending.swap(m_pending);
+        workers.swap(m_workers);
     }
-    for (Pending &p : pending)
-        p.thread.join();
+    for (Worker &w : workers)
+        w.thread.join();
 }

@@ -4,18 +4,42 @@
 #include "X11DeferredRestore.h"
 #include "X11SpareKeys.h"
 #include "X11TextKeysyms.h"
+#include "platform/KeyCodes.h"
+#include "platform/xkb/KeyPlanner.h"
 
 #include <QSet>
 
 #include <algorithm>
+#include <thread>
+
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include "X11Headers.h"
+#include <X11/Xlib-xcb.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A viewer samples the modifier state per key event: a change must be in force, with a
+// timestamp of its own, before the key that needs it.
+constexpr std::chrono::milliseconds modifierSettle{1};
+
+// The Unicode stream-safe bound on a run of non-starters: a stop is checked at least this often
+// inside one cluster.
+constexpr size_t stopCheckInterval = 30;
+
+constexpr KeyPlanner::Shift shiftBits[] = {KeyPlanner::ShiftKey, KeyPlanner::Level3Key,
+                                           KeyPlanner::Level5Key};
+
+} // namespace
 
 std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName)
 {
-    // One set of bindings at a time: the previous run's keys go back first.
-    X11DeferredRestore::instance().finishAll();
-    Display *display = openX11Display(displayName);
+    std::optional<X11DeferredRestore::Parked> parked =
+        X11DeferredRestore::instance().adopt(displayName);
+    Display *display = parked ? parked->display : openX11Display(displayName);
     if (!display)
         return nullptr;
     int event = 0, error = 0, major = 0, minor = 0;
@@ -23,22 +47,37 @@ std::unique_ptr<X11KeySession> X11KeySession::open(const QByteArray &displayName
     int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
     if (!XTestQueryExtension(display, &event, &error, &major, &minor) ||
         !XkbQueryExtension(display, &opcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+        if (parked)
+            parked->keys.reset();
         XCloseDisplay(display);
         return nullptr;
     }
-    return std::unique_ptr<X11KeySession>(new X11KeySession(display, xkbEvent));
+    return std::unique_ptr<X11KeySession>(new X11KeySession(
+        display, displayName, xkbEvent, parked ? std::move(parked->keys) : nullptr));
 }
 
-X11KeySession::X11KeySession(Display *display, int xkbEventBase)
-    : m_display(display), m_xkbEventBase(xkbEventBase)
+X11KeySession::X11KeySession(Display *display, QByteArray displayName, int xkbEventBase,
+                             std::unique_ptr<X11SpareKeys> adopted)
+    : m_display(display), m_displayName(std::move(displayName)), m_xkbEventBase(xkbEventBase),
+      m_spareKeys(std::move(adopted))
 {
     // Keymap changes by others must reach us so that stale bindings are noticed.
     XkbSelectEvents(m_display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
                     XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    xcb_connection_t *connection = XGetXCBConnection(m_display);
+    m_xkbContext = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
+    if (m_xkbContext && xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                                    XKB_X11_MIN_MINOR_XKB_VERSION,
+                                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr,
+                                                    nullptr, nullptr, nullptr))
+        m_xkbDevice = xkb_x11_get_core_keyboard_device_id(connection);
     m_keyCodes.refresh(m_display);
-    m_spareKeys = std::make_unique<X11SpareKeys>(m_display);
-    refreshOwnKeys();
+    if (m_spareKeys)
+        m_spareKeys->invalidate(); // the keymap may have changed while they were parked
+    else
+        m_spareKeys = std::make_unique<X11SpareKeys>(m_display);
     drainEvents();
+    loadKeymap();
 }
 
 X11KeySession::~X11KeySession()
@@ -46,7 +85,12 @@ X11KeySession::~X11KeySession()
     for (quint8 kc : std::as_const(m_down))
         XTestFakeKeyEvent(m_display, kc, False, CurrentTime);
     XSync(m_display, False);
-    X11DeferredRestore::instance().hand(std::move(m_spareKeys), m_display);
+    m_planner.reset();
+    if (m_xkbContext)
+        xkb_context_unref(m_xkbContext);
+    // Keys bound ahead but never pressed: no client saw them, so they need no grace.
+    m_spareKeys->releaseUnused();
+    X11DeferredRestore::instance().park(std::move(m_spareKeys), m_display, m_displayName);
 }
 
 bool X11KeySession::isKeyDown(quint16 keyCode)
@@ -59,26 +103,38 @@ bool X11KeySession::isKeyDown(quint16 keyCode)
     return keys[*kc / 8] & (1 << (*kc % 8));
 }
 
+std::chrono::nanoseconds X11KeySession::takeTimeSpent()
+{
+    const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(m_spent);
+    m_spent = {};
+    return spent;
+}
+
 void X11KeySession::prepare(QStringView upcoming)
 {
     drainEvents();
     readState();
+    // What the layout cannot type goes on spare keys, bound in batches as it comes up.
     m_upcoming.clear();
     for (quint32 sym : X11TextKeysyms::forText(upcoming)) {
-        if (!X11TextKeysyms::isRealKey(sym) && !ownKey(sym))
+        if (!X11TextKeysyms::isRealKey(sym) && (!m_planner || !m_planner->plan(sym)))
             m_upcoming.push_back(sym);
     }
     m_upcomingPos = 0;
-    m_spareKeys->bind({}, upcomingKeysyms());
 }
 
 void X11KeySession::postKey(quint16 keyCode, bool down, QStringView text)
 {
     drainEvents();
     if (text.isEmpty()) {
-        if (const std::optional<quint8> kc = m_keyCodes.xKeyCode(keyCode))
+        // Return and Tab are planned like characters, so no Shift of ours is held over them.
+        if (keyCode == KeyCode::Return || keyCode == KeyCode::Tab) {
+            if (down)
+                typeKeysyms({keyCode == KeyCode::Return ? quint32(XK_Return) : quint32(XK_Tab)});
+        } else if (const std::optional<quint8> kc = m_keyCodes.xKeyCode(keyCode)) {
             fakeKey(*kc, down);
-        XFlush(m_display);
+            XFlush(m_display);
+        }
         return;
     }
     // The whole cluster goes out on the key-down, each code point pressed and
@@ -87,62 +143,114 @@ void X11KeySession::postKey(quint16 keyCode, bool down, QStringView text)
         typeKeysyms(X11TextKeysyms::forText(text));
 }
 
+std::optional<X11KeySession::Step> X11KeySession::plan(quint32 keysym)
+{
+    if (m_planner) {
+        if (const std::optional<KeyPlanner::Plan> p = m_planner->plan(keysym))
+            return Step{quint8(p->key), p->shifts, 0};
+    }
+    if (X11TextKeysyms::isRealKey(keysym)) {
+        if (const std::optional<quint8> kc =
+                m_keyCodes.xKeyCode(keysym == XK_Return ? KeyCode::Return : KeyCode::Tab))
+            return Step{*kc, 0, 0};
+    }
+    if (const std::optional<X11SpareKeys::Binding> b = m_spareKeys->bindingFor(keysym, m_levels)) {
+        // The shifts that give its level in the current lock state, as the keymap says.
+        for (unsigned shifts : {0u, unsigned(KeyPlanner::ShiftKey), unsigned(KeyPlanner::Level3Key),
+                                unsigned(KeyPlanner::ShiftKey | KeyPlanner::Level3Key)}) {
+            if (m_planner && m_planner->gives(b->keyCode, shifts, keysym))
+                return Step{b->keyCode, shifts, keysym};
+        }
+    }
+    return std::nullopt;
+}
+
 void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
 {
-    // The modifier and lock state decides which characters their own keys can type.
+    const Clock::time_point start = Clock::now();
+    Clock::duration waited{};
     readState();
-    std::vector<std::optional<quint8>> own(keysyms.size());
+    if (m_spareKeys->isStale())
+        m_spareKeys->bind({}, {}, m_levels); // checks what is still ours
     std::vector<quint32> required;
-    for (size_t i = 0; i < keysyms.size(); ++i) {
-        const quint32 sym = keysyms[i];
-        if (X11TextKeysyms::isRealKey(sym))
-            continue;
-        own[i] = ownKey(sym);
-        if (!own[i] && std::find(required.begin(), required.end(), sym) == required.end())
+    for (quint32 sym : keysyms) {
+        if (!plan(sym) && std::find(required.begin(), required.end(), sym) == required.end())
             required.push_back(sym);
     }
     if (!required.empty()) {
-        if (int(required.size()) > m_spareKeys->capacity())
+        if (int(required.size()) > m_spareKeys->capacity(m_levels))
             return; // cannot be typed whole; typing a part would garble it
-        if (m_spareKeys->isStale() ||
-            std::any_of(required.begin(), required.end(),
-                        [this](quint32 s) { return !m_spareKeys->keyCodeFor(s); })) {
-            if (!m_spareKeys->bind(required, upcomingKeysyms()))
-                return;
-        }
+        const Clock::time_point bindStart = Clock::now();
+        const bool bound = m_spareKeys->bind(required, upcomingKeysyms(m_levels), m_levels, m_stop);
+        waited = Clock::now() - bindStart;
+        if (!bound || m_stop.stop_requested())
+            return; // nothing is typed after a stop
+        // Our own change comes back as a mapping event; the planner must not see spare keys.
+        drainEvents();
     }
+    std::vector<quint32> spareTyped;
     for (size_t i = 0; i < keysyms.size(); ++i) {
-        const quint32 sym = keysyms[i];
-        std::optional<quint8> kc;
-        if (X11TextKeysyms::isRealKey(sym))
-            kc = m_keyCodes.xKeyCode(sym == XK_Return ? quint16(36) : quint16(48));
-        else
-            kc = own[i] ? own[i] : m_spareKeys->keyCodeFor(sym);
-        if (!kc)
+        if (i > 0 && i % stopCheckInterval == 0) {
+            XSync(m_display, False);
+            if (m_stop.stop_requested())
+                break;
+        }
+        const std::optional<Step> step = plan(keysyms[i]);
+        if (!step)
             continue;
-        fakeKey(*kc, true);
-        fakeKey(*kc, false);
-        m_spareKeys->markUsed(sym);
+        holdShifts(step->shifts);
+        fakeKey(step->keyCode, true);
+        fakeKey(step->keyCode, false);
+        if (step->spareKeysym) {
+            m_spareKeys->markUsed(step->keyCode);
+            spareTyped.push_back(step->spareKeysym);
+        }
     }
     XFlush(m_display);
 
     // Follow the typed text through the prepared window.
-    std::vector<quint32> chars;
-    for (size_t i = 0; i < keysyms.size(); ++i) {
-        if (!X11TextKeysyms::isRealKey(keysyms[i]) && !own[i])
-            chars.push_back(keysyms[i]);
-    }
-    if (m_upcomingPos + chars.size() <= m_upcoming.size() &&
-        std::equal(chars.begin(), chars.end(), m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
-        m_upcomingPos += chars.size();
+    if (m_upcomingPos + spareTyped.size() <= m_upcoming.size() &&
+        std::equal(spareTyped.begin(), spareTyped.end(),
+                   m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
+        m_upcomingPos += spareTyped.size();
+    // A long wait for a spare key is not the session's pace: only the rest counts.
+    const Clock::duration spent = Clock::now() - start - waited;
+    m_spent += spent > Clock::duration::zero() ? spent : Clock::duration::zero();
 }
 
-std::vector<quint32> X11KeySession::upcomingKeysyms() const
+void X11KeySession::holdShifts(unsigned shifts)
+{
+    bool changed = false;
+    for (int i = 0; i < 3; ++i) {
+        const bool wanted = shifts & shiftBits[i];
+        if (m_shiftDown[i] && !wanted) {
+            fakeKey(m_shiftDown[i], false);
+            m_shiftDown[i] = 0;
+            changed = true;
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        const bool wanted = shifts & shiftBits[i];
+        if (wanted && !m_shiftDown[i] && m_planner) {
+            if (const std::optional<KeyPlanner::Keycode> kc = m_planner->shiftKey(shiftBits[i])) {
+                fakeKey(quint8(*kc), true);
+                m_shiftDown[i] = quint8(*kc);
+                changed = true;
+            }
+        }
+    }
+    if (changed) {
+        XFlush(m_display);
+        std::this_thread::sleep_for(modifierSettle);
+    }
+}
+
+std::vector<quint32> X11KeySession::upcomingKeysyms(unsigned levels) const
 {
     // The distinct keysyms coming next, as many as fit at once.
     std::vector<quint32> wanted;
     QSet<quint32> seen;
-    const size_t limit = size_t(std::max(0, m_spareKeys->capacity()));
+    const size_t limit = size_t(std::max(0, m_spareKeys->capacity(levels)));
     for (size_t i = m_upcomingPos; i < m_upcoming.size() && wanted.size() < limit; ++i) {
         if (!seen.contains(m_upcoming[i])) {
             seen.insert(m_upcoming[i]);
@@ -175,58 +283,45 @@ void X11KeySession::drainEvents()
     if (changed) {
         m_keyCodes.refresh(m_display);
         m_spareKeys->invalidate();
-        refreshOwnKeys();
+        loadKeymap();
     }
 }
 
-void X11KeySession::refreshOwnKeys()
+void X11KeySession::loadKeymap()
 {
-    for (auto &keys : m_ownKeys)
-        keys.clear();
-    XkbDescPtr xkb =
-        XkbGetMap(m_display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
-    if (!xkb)
+    if (m_xkbDevice < 0)
         return;
-    for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && kc < 256; ++kc) {
-        // Modifier keys and our own spare keys (whose binding changes under us) never count.
-        if (xkb->map->modmap[kc] || m_spareKeys->owns(quint8(kc)))
-            continue;
-        const int groups = std::min(int(XkbKeyNumGroups(xkb, kc)), int(m_ownKeys.size()));
-        for (int g = 0; g < groups; ++g) {
-            const KeySym sym = XkbKeySymEntry(xkb, kc, 0, g);
-            if (sym == NoSymbol || m_ownKeys[size_t(g)].contains(quint32(sym)))
-                continue;
-            const XkbKeyTypePtr type = XkbKeyKeyType(xkb, kc, g);
-            m_ownKeys[size_t(g)].insert(quint32(sym), {quint8(kc), type->mods.mask});
-        }
-    }
-    XkbFreeKeyboard(xkb, 0, True);
+    xkb_keymap *keymap = xkb_x11_keymap_new_from_device(m_xkbContext, XGetXCBConnection(m_display),
+                                                        m_xkbDevice, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!keymap)
+        return;
+    std::unordered_set<KeyPlanner::Keycode> spare;
+    for (quint8 kc : m_spareKeys->keyCodes())
+        spare.insert(kc);
+    m_planner = std::make_unique<KeyPlanner>(keymap, std::move(spare));
+    xkb_keymap_unref(keymap);
+    // Spare keys get the levels that the layout's own shift keys select.
+    m_spareKeys->setModifiers(m_planner->shiftMask(KeyPlanner::ShiftKey),
+                              m_planner->shiftMask(KeyPlanner::Level3Key));
+    readState();
 }
 
 void X11KeySession::readState()
 {
+    if (!m_planner)
+        return;
     XkbStateRec state;
-    if (XkbGetState(m_display, XkbUseCoreKbd, &state) == Success) {
-        m_stateModifiers = state.mods;
-        m_stateGroup = state.group;
+    if (XkbGetState(m_display, XkbUseCoreKbd, &state) != Success)
+        return;
+    // Keys down that this session did not press are someone else's: never touched, and
+    // planned around.
+    char keys[32] = {};
+    XQueryKeymap(m_display, keys);
+    std::vector<KeyPlanner::Keycode> held;
+    for (unsigned kc = 8; kc < 256; ++kc) {
+        if ((keys[kc / 8] & (1 << (kc % 8))) && !m_down.contains(quint8(kc)))
+            held.push_back(kc);
     }
-}
-
-std::optional<quint8> X11KeySession::ownKey(quint32 keysym) const
-{
-    if (m_stateGroup < 0 || m_stateGroup >= int(m_ownKeys.size()))
-        return std::nullopt;
-    const auto &keys = m_ownKeys[size_t(m_stateGroup)];
-    const auto it = keys.constFind(keysym);
-    // Only a key at its first level whatever Shift, CapsLock, NumLock or AltGr now do.
-    if (it == keys.constEnd() || (it->typeModifiers & m_stateModifiers))
-        return std::nullopt;
-    // With CapsLock on, clients upper-case a letter whose key type ignores Lock.
-    if (m_stateModifiers & LockMask) {
-        KeySym lower = NoSymbol, upper = NoSymbol;
-        XConvertCase(keysym, &lower, &upper);
-        if (lower != upper)
-            return std::nullopt;
-    }
-    return it->keyCode;
+    m_planner->setState(state.group, state.locked_mods, held);
+    m_levels = m_spareKeys->reachableLevels(m_planner->heldMods(), state.locked_mods);
 }

@@ -5,10 +5,12 @@
 #include <QSet>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <thread>
+#include <mutex>
 #include <unistd.h>
 
 #include "X11Headers.h"
@@ -67,6 +69,15 @@ XkbDescPtr fetchMap(Display *display, unsigned deviceSpec)
     return XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, deviceSpec);
 }
 
+// Waits until the deadline or the stop, whichever comes first; false on the stop.
+bool sleepUntil(X11SpareKeys::Clock::time_point deadline, std::stop_token stop)
+{
+    std::mutex mutex;
+    std::condition_variable_any cv;
+    std::unique_lock lock(mutex);
+    return !cv.wait_until(lock, stop, deadline, [] { return false; }) && !stop.stop_requested();
+}
+
 } // namespace
 
 X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers) : m_display(display)
@@ -79,6 +90,43 @@ X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers) : m_display(di
 X11SpareKeys::~X11SpareKeys()
 {
     restore();
+}
+
+void X11SpareKeys::setModifiers(unsigned shift, unsigned level3)
+{
+    if (shift == m_shift && level3 == m_level3)
+        return;
+    m_shift = shift;
+    m_level3 = level3;
+    rescan(); // which key type there is for them
+}
+
+int X11SpareKeys::levelCount() const
+{
+    if (!m_shift)
+        return 1;
+    return m_fourLevels ? 4 : 2;
+}
+
+unsigned X11SpareKeys::reachableLevels(unsigned heldMods, unsigned lockedMods) const
+{
+    // In the alphabetic types Shift and CapsLock each flip between the first two levels of a
+    // pair, and the level-3 shift picks the second pair.
+    const bool caps = lockedMods & LockMask;
+    unsigned levels = 0;
+    for (unsigned pressed = 0; pressed < 4; ++pressed) {
+        const unsigned mods = heldMods | (pressed & 1 ? m_shift : 0) | (pressed & 2 ? m_level3 : 0);
+        const int level = (bool(mods & m_shift) != caps ? 1 : 0) +
+                          (levelCount() == 4 && (mods & m_level3) ? 2 : 0);
+        if (level < levelCount() && (levelCount() == 4 || !(pressed & 2)))
+            levels |= 1u << level;
+    }
+    return levels;
+}
+
+int X11SpareKeys::capacity(unsigned levels) const
+{
+    return int(m_slots.size()) * std::popcount(levels & ((1u << levelCount()) - 1));
 }
 
 void X11SpareKeys::findXTestDevice()
@@ -118,7 +166,7 @@ void X11SpareKeys::cleanLeftovers(Leftovers leftovers)
         const int kc = int(e.keyCode);
         if (kc >= xkb->min_key_code && kc <= xkb->max_key_code && XkbKeyNumGroups(xkb, kc) > 0 &&
             XkbKeySymEntry(xkb, kc, 0, 0) == KeySym(e.keysym))
-            edits.push_back({quint8(kc), 0});
+            edits.push_back({quint8(kc), {}});
     }
     XkbFreeKeyboard(xkb, 0, True);
     if (!edits.empty()) {
@@ -140,6 +188,7 @@ void X11SpareKeys::rescan()
     for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc)
         groups = std::max(groups, int(XkbKeyNumGroups(xkb, kc)));
     m_groups = groups;
+    m_fourLevels = findType(xkb) != XkbAlphabeticIndex;
 
     std::vector<Slot> found;
     QSet<int> known;
@@ -147,118 +196,155 @@ void X11SpareKeys::rescan()
         const int kc = slot.keyCode;
         known.insert(kc);
         const bool empty = XkbKeyNumGroups(xkb, kc) == 0;
-        if (slot.keysym && !empty && XkbKeySymEntry(xkb, kc, 0, 0) == slot.keysym) {
+        if (slot.bound() && !empty && XkbKeySymEntry(xkb, kc, 0, 0) == slot.keysyms[0]) {
             found.push_back(slot);
         } else if (empty && !xkb->map->modmap[kc]) {
             // A new keymap took our binding away, or it is still free.
-            slot.keysym = 0;
+            slot.keysyms = {};
+            slot.pressed = false;
             found.push_back(slot);
         }
         // Otherwise the keycode now carries someone else's symbols: not ours any more.
     }
     for (int kc = std::max(8, int(xkb->min_key_code)); kc <= xkb->max_key_code && kc < 256; ++kc) {
         if (!known.contains(kc) && XkbKeyNumGroups(xkb, kc) == 0 && !xkb->map->modmap[kc])
-            found.push_back({quint8(kc), 0, {}});
+            found.push_back({quint8(kc), {}, {}, false});
     }
     XkbFreeKeyboard(xkb, 0, True);
-
     m_slots = std::move(found);
-    m_slotOfKeysym.clear();
-    for (int i = 0; i < int(m_slots.size()); ++i) {
-        if (m_slots[size_t(i)].keysym)
-            m_slotOfKeysym.insert(m_slots[size_t(i)].keysym, i);
-    }
     writeJournal();
 }
 
-bool X11SpareKeys::bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted)
+bool X11SpareKeys::bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
+                        unsigned levels, std::stop_token stop)
 {
     if (m_stale)
         rescan();
-    QSet<quint32> keepRequired(required.begin(), required.end());
+    levels &= (1u << levelCount()) - 1;
+    if (!levels)
+        return required.empty();
+    const QSet<quint32> keepRequired(required.begin(), required.end());
     QSet<quint32> keepAll = keepRequired;
     keepAll.unite(QSet<quint32>(wanted.begin(), wanted.end()));
-    std::vector<bool> taken(m_slots.size(), false);
-    std::vector<Edit> edits;
-    QSet<quint32> queued;
 
-    // Free slots first, then the least recently used one past its grace period.
-    const auto pick = [&](const QSet<quint32> &keep, bool waitable,
-                          Clock::time_point *earliest) -> int {
+    // The keymap as it will be after this change; bound is what it is now.
+    std::vector<std::array<quint32, maxLevels>> planned;
+    for (const Slot &slot : m_slots)
+        planned.push_back(slot.keysyms);
+    std::vector<bool> changed(m_slots.size(), false);
+    const auto placed = [&](quint32 keysym) {
+        for (const auto &syms : planned) {
+            for (int level = 0; level < maxLevels; ++level) {
+                if (syms[size_t(level)] == keysym && (levels & (1u << level)))
+                    return true;
+            }
+        }
+        return false;
+    };
+    // A free reachable level of a bound keycode costs no grace: nobody pressed it there.
+    const auto freeLevel = [&](size_t i) -> int {
+        if (!planned[i][0])
+            return -1;
+        for (int level = 1; level < levelCount(); ++level) {
+            if ((levels & (1u << level)) && !planned[i][size_t(level)])
+                return level;
+        }
+        return -1;
+    };
+    // An empty keycode, or the least recently used one past its grace period that holds
+    // nothing still to be typed.
+    const auto freeSlot = [&](const QSet<quint32> &keep, Clock::time_point *earliest) -> int {
         const Clock::time_point now = Clock::now();
         int best = -1;
-        for (int i = 0; i < int(m_slots.size()); ++i) {
-            const Slot &s = m_slots[size_t(i)];
-            if (taken[size_t(i)])
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            if (changed[i])
                 continue;
-            if (!s.keysym)
-                return i;
-            if (keep.contains(s.keysym))
+            if (!planned[i][0])
+                return int(i);
+            if (std::any_of(planned[i].begin(), planned[i].end(),
+                            [&](quint32 s) { return s && keep.contains(s); }))
                 continue;
-            if (now - s.lastUsed < gracePeriod) {
-                if (waitable && (*earliest == Clock::time_point{} || s.lastUsed < *earliest))
-                    *earliest = s.lastUsed;
+            if (now - m_slots[i].lastUsed < gracePeriod) {
+                if (earliest &&
+                    (*earliest == Clock::time_point{} || m_slots[i].lastUsed < *earliest))
+                    *earliest = m_slots[i].lastUsed;
                 continue;
             }
-            if (best < 0 || s.lastUsed < m_slots[size_t(best)].lastUsed)
-                best = i;
+            if (best < 0 || m_slots[i].lastUsed < m_slots[size_t(best)].lastUsed)
+                best = int(i);
         }
         return best;
     };
-    const auto assign = [&](int slot, quint32 keysym) {
-        taken[size_t(slot)] = true;
-        queued.insert(keysym);
-        edits.push_back({m_slots[size_t(slot)].keyCode, keysym});
+    const auto place = [&](quint32 keysym, const QSet<quint32> &keep, Clock::time_point *earliest) {
+        for (size_t i = 0; i < planned.size(); ++i) {
+            const int level = freeLevel(i);
+            if (level >= 0) {
+                planned[i][size_t(level)] = keysym;
+                changed[i] = true;
+                return true;
+            }
+        }
+        const int slot = freeSlot(keep, earliest);
+        if (slot < 0)
+            return false;
+        const int level = std::countr_zero(levels);
+        auto &syms = planned[size_t(slot)];
+        syms = {};
+        syms[size_t(level)] = keysym;
+        // Level 1 is never empty on a bound keycode: it is what the journal records.
+        syms[0] = keysym;
+        changed[size_t(slot)] = true;
+        return true;
     };
 
     for (quint32 keysym : required) {
-        if (m_slotOfKeysym.contains(keysym)) {
-            taken[size_t(m_slotOfKeysym.value(keysym))] = true;
-            continue;
-        }
-        if (queued.contains(keysym))
-            continue;
-        for (;;) {
+        while (!placed(keysym)) {
             Clock::time_point earliest{};
-            int slot = pick(keepAll, false, &earliest);
-            if (slot < 0)
-                slot = pick(keepRequired, true, &earliest);
-            if (slot >= 0) {
-                assign(slot, keysym);
+            if (place(keysym, keepAll, nullptr) || place(keysym, keepRequired, &earliest))
                 break;
-            }
             if (earliest == Clock::time_point{})
                 return false;
-            std::this_thread::sleep_until(earliest + gracePeriod);
+            if (!sleepUntil(earliest + gracePeriod, stop))
+                return false;
         }
     }
     for (quint32 keysym : wanted) {
-        if (m_slotOfKeysym.contains(keysym) || queued.contains(keysym))
-            continue;
-        Clock::time_point unused{};
-        const int slot = pick(keepAll, false, &unused);
-        if (slot < 0)
+        if (!placed(keysym) && !place(keysym, keepAll, nullptr))
             break;
-        assign(slot, keysym);
     }
-    if (edits.empty())
-        return true;
-    apply(edits);
+    std::vector<Edit> edits;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (changed[i])
+            edits.push_back({m_slots[i].keyCode, planned[i]});
+    }
+    if (!edits.empty())
+        apply(edits);
     return true;
 }
 
-std::optional<quint8> X11SpareKeys::keyCodeFor(quint32 keysym) const
+std::optional<X11SpareKeys::Binding> X11SpareKeys::bindingFor(quint32 keysym, unsigned levels) const
 {
-    const auto it = m_slotOfKeysym.constFind(keysym);
-    if (it == m_slotOfKeysym.constEnd())
-        return std::nullopt;
-    return m_slots[size_t(*it)].keyCode;
+    for (const Slot &slot : m_slots) {
+        for (int level = 0; level < levelCount(); ++level) {
+            if ((levels & (1u << level)) && slot.keysyms[size_t(level)] == keysym)
+                return Binding{slot.keyCode, level};
+        }
+    }
+    return std::nullopt;
 }
 
 bool X11SpareKeys::owns(quint8 keyCode) const
 {
     return std::any_of(m_slots.begin(), m_slots.end(),
                        [keyCode](const Slot &s) { return s.keyCode == keyCode; });
+}
+
+std::vector<quint8> X11SpareKeys::keyCodes() const
+{
+    std::vector<quint8> codes;
+    for (const Slot &slot : m_slots)
+        codes.push_back(slot.keyCode);
+    return codes;
 }
 
 X11SpareKeys::Clock::time_point X11SpareKeys::lastUse() const
@@ -269,11 +355,27 @@ X11SpareKeys::Clock::time_point X11SpareKeys::lastUse() const
     return last;
 }
 
-void X11SpareKeys::markUsed(quint32 keysym)
+void X11SpareKeys::markUsed(quint8 keyCode)
 {
-    const auto it = m_slotOfKeysym.constFind(keysym);
-    if (it != m_slotOfKeysym.constEnd())
-        m_slots[size_t(*it)].lastUsed = Clock::now();
+    for (Slot &slot : m_slots) {
+        if (slot.keyCode == keyCode) {
+            slot.lastUsed = Clock::now();
+            slot.pressed = true;
+        }
+    }
+}
+
+void X11SpareKeys::releaseUnused()
+{
+    if (m_stale)
+        rescan();
+    std::vector<Edit> edits;
+    for (const Slot &slot : m_slots) {
+        if (slot.bound() && !slot.pressed)
+            edits.push_back({slot.keyCode, {}});
+    }
+    if (!edits.empty())
+        apply(edits);
 }
 
 void X11SpareKeys::restore()
@@ -281,9 +383,9 @@ void X11SpareKeys::restore()
     if (m_stale)
         rescan();
     std::vector<Edit> edits;
-    for (Slot &slot : m_slots) {
-        if (slot.keysym)
-            edits.push_back({slot.keyCode, 0});
+    for (const Slot &slot : m_slots) {
+        if (slot.bound())
+            edits.push_back({slot.keyCode, {}});
     }
     if (!edits.empty())
         apply(edits);
@@ -300,20 +402,35 @@ void X11SpareKeys::apply(const std::vector<Edit> &edits)
     applyTo(XkbUseCoreKbd, edits);
 
     for (const Edit &e : edits) {
-        for (int i = 0; i < int(m_slots.size()); ++i) {
-            Slot &slot = m_slots[size_t(i)];
+        for (Slot &slot : m_slots) {
             if (slot.keyCode != e.keyCode)
                 continue;
-            if (slot.keysym)
-                m_slotOfKeysym.remove(slot.keysym);
-            slot.keysym = e.keysym;
-            if (e.keysym)
-                m_slotOfKeysym.insert(e.keysym, i);
+            if (slot.keysyms[0] != e.keysyms[0] || !e.keysyms[0])
+                slot.pressed = false;
+            slot.keysyms = e.keysyms;
         }
     }
     writeJournal();
     // The change is in force before anything else this connection sends.
     XSync(m_display, False);
+}
+
+int X11SpareKeys::findType(XkbDescPtr xkb) const
+{
+    // A stock type that consumes Lock, so CapsLock never capitalises a spare letter; it only
+    // swaps the Shift levels, which the plan of each press accounts for. NumLock is not part
+    // of it and changes nothing. (A type of our own would be cleaner, but Xlib clients that
+    // loaded the keymap before it existed never learn of a new type.)
+    if (m_shift && m_level3) {
+        const Atom name = XInternAtom(m_display, "FOUR_LEVEL_ALPHABETIC", True);
+        for (int i = 0; name != None && i < xkb->map->num_types; ++i) {
+            const XkbKeyTypeRec &t = xkb->map->types[i];
+            if (t.name == name && t.num_levels == 4 &&
+                t.mods.mask == (m_shift | LockMask | m_level3))
+                return i;
+        }
+    }
+    return XkbAlphabeticIndex;
 }
 
 void X11SpareKeys::applyTo(unsigned deviceSpec, const std::vector<Edit> &edits)
@@ -322,28 +439,41 @@ void X11SpareKeys::applyTo(unsigned deviceSpec, const std::vector<Edit> &edits)
     XkbDescPtr xkb = fetchMap(m_display, deviceSpec);
     if (!xkb)
         return;
-    XkbMapChangesRec changes;
-    std::memset(&changes, 0, sizeof changes);
-    int low = 255, high = 0;
-    for (const Edit &e : edits) {
-        if (e.keysym) {
-            // ALPHABETIC consumes Shift and Lock, and with the same keysym on both
-            // levels of every group neither they, AltGr nor the group can change it.
-            int types[XkbNumKbdGroups];
-            std::fill(std::begin(types), std::end(types), int(XkbAlphabeticIndex));
-            XkbChangeTypesOfKey(xkb, e.keyCode, m_groups, (1u << m_groups) - 1, types, &changes);
-            KeySym *syms = XkbKeySymsPtr(xkb, e.keyCode);
-            std::fill(syms, syms + XkbKeyNumSyms(xkb, e.keyCode), KeySym(e.keysym));
-        } else {
-            XkbChangeTypesOfKey(xkb, e.keyCode, 0, XkbAllGroupsMask, nullptr, &changes);
+    const int type = findType(xkb);
+    const int width = xkb->map->types[type].num_levels;
+    std::vector<Edit> sorted = edits;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Edit &a, const Edit &b) { return a.keyCode < b.keyCode; });
+    // One change per run of adjacent keycodes, so no keycode in between is rewritten.
+    for (size_t first = 0; first < sorted.size();) {
+        size_t end = first + 1;
+        while (end < sorted.size() && sorted[end].keyCode == sorted[end - 1].keyCode + 1)
+            ++end;
+        XkbMapChangesRec changes;
+        std::memset(&changes, 0, sizeof changes);
+        for (size_t i = first; i < end; ++i) {
+            const Edit &e = sorted[i];
+            if (e.keysyms[0]) {
+                // The same levels in every group: a group switch changes nothing either.
+                int types[XkbNumKbdGroups];
+                std::fill(std::begin(types), std::end(types), type);
+                XkbChangeTypesOfKey(xkb, e.keyCode, m_groups, (1u << m_groups) - 1, types,
+                                    &changes);
+                KeySym *syms = XkbKeySymsPtr(xkb, e.keyCode);
+                for (int g = 0; g < m_groups; ++g) {
+                    for (int level = 0; level < width; ++level)
+                        syms[g * width + level] = KeySym(e.keysyms[size_t(level)]);
+                }
+            } else {
+                XkbChangeTypesOfKey(xkb, e.keyCode, 0, XkbAllGroupsMask, nullptr, &changes);
+            }
         }
-        low = std::min(low, int(e.keyCode));
-        high = std::max(high, int(e.keyCode));
+        changes.changed = XkbKeySymsMask;
+        changes.first_key_sym = XKeyCode(sorted[first].keyCode);
+        changes.num_key_syms = quint8(end - first);
+        XkbChangeMap(m_display, xkb, &changes);
+        first = end;
     }
-    changes.changed = XkbKeySymsMask;
-    changes.first_key_sym = XKeyCode(low);
-    changes.num_key_syms = quint8(high - low + 1);
-    XkbChangeMap(m_display, xkb, &changes);
     XkbFreeKeyboard(xkb, 0, True);
     trap.sync();
 }
@@ -359,8 +489,8 @@ void X11SpareKeys::writeJournal()
     std::erase_if(entries,
                   [&](const JournalEntry &e) { return e.pid == pid && mine.contains(e.keyCode); });
     for (const Slot &slot : m_slots) {
-        if (slot.keysym)
-            entries.push_back({pid, slot.keyCode, long(slot.keysym)});
+        if (slot.bound())
+            entries.push_back({pid, slot.keyCode, long(slot.keysyms[0])});
     }
     storeJournal(m_display, entries);
 }

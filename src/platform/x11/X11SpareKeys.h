@@ -3,28 +3,41 @@
 #include <QHash>
 #include <QtGlobal>
 
+#include <array>
+#include <bit>
 #include <chrono>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 struct _XDisplay;
 
-// The keycodes that carry no symbols in the current keymap, lent out one keysym
-// at a time so that any character can be typed whatever the layout and the
-// modifier state.
+// The keycodes that carry no symbols in the current keymap, lent out to the
+// characters no key of the layout types. Each keycode carries up to four
+// keysyms, on the levels that Shift and the level-3 shift select, under an
+// alphabetic key type that consumes CapsLock (so nothing is capitalised) and
+// ignores NumLock; one keymap change binds many characters at once.
 //
 // Clients translate keycodes with a keymap they fetch lazily after a mapping
-// change, so a keycode is rebound only after a grace period since its last
-// press, least recently used first. Every keycode bound is listed on the root
-// window until it is restored, so that a later start can undo what a killed
-// process left behind.
+// change, so a keycode whose keysyms are in use is rebound only after a grace
+// period since its last press, least recently used first; a level nobody used
+// may be filled at any time. Every keycode bound is listed on the root window
+// until it is restored, so that a later start can undo what a killed process
+// left behind.
 class X11SpareKeys {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds gracePeriod{1000};
+    static constexpr int maxLevels = 4;
 
     /// Whose keymap changes listed on the root window a new instance undoes.
     enum class Leftovers { OfEndedProcesses, AlsoOfThisProcess };
+
+    /// A keysym's place: the keycode and the level (0 to 3) it is bound on.
+    struct Binding {
+        quint8 keyCode = 0;
+        int level = 0;
+    };
 
     /// Finds the spare keycodes and undoes the listed changes of processes that are gone
     /// (and of this one too when it is about to end).
@@ -35,25 +48,34 @@ public:
     X11SpareKeys(const X11SpareKeys &) = delete;
     X11SpareKeys &operator=(const X11SpareKeys &) = delete;
 
-    /// How many keysyms can be bound at the same time.
-    int capacity() const { return int(m_slots.size()); }
+    /// The real modifier masks of Shift and of the level-3 shift (0 when the layout has no
+    /// such key), which decide how many levels a keycode carries.
+    void setModifiers(unsigned shift, unsigned level3);
 
-    /// Binds the required keysyms, waiting out a grace period if it must, and as many
-    /// of the wanted ones as are free at once, in one keymap change. False when the
-    /// required ones cannot all be bound.
-    bool bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted);
+    /// The levels usable now, as bits, given modifiers someone holds and the locks.
+    unsigned reachableLevels(unsigned heldMods, unsigned lockedMods) const;
 
-    /// The keycode a keysym is bound to.
-    std::optional<quint8> keyCodeFor(quint32 keysym) const;
+    /// How many keysyms can be bound at once on the reachable levels.
+    int capacity(unsigned levels) const;
+
+    /// Binds the required keysyms on reachable levels, waiting out a grace period if it
+    /// must, and as many of the wanted ones as fit at once, in one keymap change. False when
+    /// the required ones cannot all be bound or the stop came first.
+    bool bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
+              unsigned levels, std::stop_token stop = {});
+
+    /// Where a keysym is bound on a reachable level.
+    std::optional<Binding> bindingFor(quint32 keysym, unsigned levels) const;
 
     /// Whether the keycode is one of the spare ones, bound or not.
     bool owns(quint8 keyCode) const;
+    std::vector<quint8> keyCodes() const;
 
     /// When a bound keycode was last pressed.
     Clock::time_point lastUse() const;
 
-    /// Notes that the keycode of a keysym has just been pressed.
-    void markUsed(quint32 keysym);
+    /// Notes that a keycode has just been pressed.
+    void markUsed(quint8 keyCode);
 
     /// Someone else changed the keymap: check the bound keycodes before the next use.
     void invalidate() { m_stale = true; }
@@ -61,31 +83,40 @@ public:
     /// Whether the bindings must be checked before they are used.
     bool isStale() const { return m_stale; }
 
+    /// Gives back at once the keycodes bound but never pressed: no client has used them.
+    void releaseUnused();
+
     /// Gives every bound keycode back its empty state.
     void restore();
 
 private:
     struct Slot {
         quint8 keyCode = 0;
-        quint32 keysym = 0;
+        std::array<quint32, maxLevels> keysyms{};
         Clock::time_point lastUsed{};
+        bool pressed = false;
+        bool bound() const { return keysyms[0] != 0; }
     };
     struct Edit {
         quint8 keyCode;
-        quint32 keysym;
+        std::array<quint32, maxLevels> keysyms; // all zero: back to empty
     };
 
+    int levelCount() const;
     void rescan();
     void apply(const std::vector<Edit> &edits);
     void applyTo(unsigned deviceSpec, const std::vector<Edit> &edits);
+    int findType(struct _XkbDesc *xkb) const;
     void findXTestDevice();
     void cleanLeftovers(Leftovers leftovers);
     void writeJournal();
 
     _XDisplay *m_display;
     std::vector<Slot> m_slots;
-    QHash<quint32, int> m_slotOfKeysym;
     int m_groups = 1;
     bool m_stale = false;
     std::optional<unsigned> m_xtestDevice;
+    unsigned m_shift = 0;
+    unsigned m_level3 = 0;
+    bool m_fourLevels = false;
 };

@@ -95,8 +95,8 @@ void KeyPlanner::findShiftKeys()
             // Only a key that sets modifiers while held, nothing latched, locked or switched.
             const xkb_state_component changed = xkb_state_update_key(probe, kc, XKB_KEY_DOWN);
             const ModMask mask = xkb_state_serialize_mods(probe, XKB_STATE_MODS_DEPRESSED) & 0xff;
-            const bool plain = !(changed & ~(XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_EFFECTIVE |
-                                             XKB_STATE_LEDS));
+            const bool plain = !(
+                changed & ~(XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_EFFECTIVE | XKB_STATE_LEDS));
             // Keys a keyboard really has first; <LVL3> and the like no physical key carries.
             const char *name = xkb_keymap_key_get_name(m_keymap, kc);
             int rank = 5;
