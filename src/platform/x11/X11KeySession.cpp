@@ -149,7 +149,9 @@ std::optional<X11KeySession::Step> X11KeySession::plan(quint32 keysym)
         if (const std::optional<KeyPlanner::Plan> p = m_planner->plan(keysym))
             return Step{quint8(p->key), p->shifts, 0};
     }
-    if (X11TextKeysyms::isRealKey(keysym)) {
+    // Without a keymap to plan on, Return and Tab still have their keys; with one, a held
+    // Shift that turns Tab into a back-tab sends them to a spare key like any character.
+    if (!m_planner && X11TextKeysyms::isRealKey(keysym)) {
         if (const std::optional<quint8> kc =
                 m_keyCodes.xKeyCode(keysym == XK_Return ? KeyCode::Return : KeyCode::Tab))
             return Step{*kc, 0, 0};
