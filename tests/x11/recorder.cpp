@@ -1,16 +1,26 @@
 // A plain Xlib client for the x11 tests: takes the focus and reports every key
 // it receives, translated with Xutf8LookupString as a real application does.
 // Lines on stdout:
-//   READY                                       the window has the focus
+//   READY <window>                              the window has the focus
 //   P <keycode> <state> <keysym> <utf8-hex> <time>   a key press (hex may be "-")
 //   R <keycode> <time>                          a key release
-// Usage: x11_recorder DISPLAY [SLOW_MS]   (SLOW_MS: stall per key press, like a busy application)
+//   M <request> <first-keycode> <count>         a MappingNotify (the keymap changed)
+//   SYNC <n>                                    a KEYLOOM_TEST_SYNC client message, sent after
+//                                               keys that must have arrived first
+// Usage: x11_recorder DISPLAY [SLOW_MS] [--forward]
+//   SLOW_MS: stall per key press, like a busy application.
+//   --forward: behave like a VM console or remote-desktop viewer that forwards key codes:
+//   translate with the keymap, locks and group as they were when the focus came, with
+//   modifiers known only from the key events themselves, and never re-read the keymap.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <time.h>
 
@@ -36,15 +46,85 @@ void stall(long ms)
     nanosleep(&ts, nullptr);
 }
 
+// The key-forwarding viewer's keyboard: a snapshot taken once, and the modifier
+// keys it has seen go down.
+class ForwardedKeyboard {
+public:
+    bool capture(Display *display)
+    {
+        m_xkb = XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
+                          XkbUseCoreKbd);
+        XkbStateRec state;
+        if (!m_xkb || XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+            return false;
+        m_lockedMods = state.locked_mods;
+        m_group = state.locked_group;
+        return true;
+    }
+
+    unsigned state() const
+    {
+        unsigned mods = m_lockedMods;
+        for (int kc = 0; kc < 256; ++kc) {
+            if (m_down[kc])
+                mods |= m_xkb->map->modmap[kc];
+        }
+        return mods | (unsigned(m_group) << 13);
+    }
+
+    // The keysym and UTF-8 text of a press, then the press is noted.
+    int press(unsigned keycode, KeySym *keysym, char *buffer, int size)
+    {
+        const unsigned mods = state();
+        *keysym = NoSymbol;
+        int n = 0;
+        unsigned consumed = 0;
+        if (keycode >= m_xkb->min_key_code && keycode <= m_xkb->max_key_code &&
+            XkbTranslateKeyCode(m_xkb, KeyCode(keycode), mods, &consumed, keysym)) {
+            if ((mods & LockMask) && !(consumed & LockMask)) {
+                KeySym lower = NoSymbol, upper = NoSymbol;
+                XConvertCase(*keysym, &lower, &upper);
+                *keysym = upper;
+            }
+            if (!isModifier(keycode))
+                n = xkb_keysym_to_utf8(xkb_keysym_t(*keysym), buffer, size_t(size)) - 1;
+        }
+        if (keycode < 256)
+            m_down[keycode] = true;
+        return n > 0 ? n : 0;
+    }
+
+    void release(unsigned keycode)
+    {
+        if (keycode < 256)
+            m_down[keycode] = false;
+    }
+
+private:
+    bool isModifier(unsigned keycode) const { return keycode < 256 && m_xkb->map->modmap[keycode]; }
+
+    XkbDescPtr m_xkb = nullptr;
+    unsigned m_lockedMods = 0;
+    int m_group = 0;
+    bool m_down[256] = {};
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DISPLAY [SLOW_MS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DISPLAY [SLOW_MS] [--forward]\n", argv[0]);
         return 2;
     }
-    const long slowMs = argc > 2 ? std::atol(argv[2]) : 0;
+    long slowMs = 0;
+    bool forward = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--forward") == 0)
+            forward = true;
+        else
+            slowMs = std::atol(argv[i]);
+    }
     if (!std::setlocale(LC_ALL, "C.UTF-8"))
         std::setlocale(LC_ALL, "");
     XSetLocaleModifiers("@im=none");
@@ -57,6 +137,7 @@ int main(int argc, char **argv)
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300, 0, 0, 0xffffff);
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask);
+    const Atom syncAtom = XInternAtom(display, "KEYLOOM_TEST_SYNC", False);
     XIM im = XOpenIM(display, nullptr, nullptr, nullptr);
     XIC ic = im ? XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
                             window, XNFocusWindow, window, nullptr)
@@ -68,6 +149,8 @@ int main(int argc, char **argv)
     XSetICFocus(ic);
     XMapRaised(display, window);
 
+    ForwardedKeyboard forwarded;
+    bool captured = false;
     for (;;) {
         XEvent event;
         XNextEvent(display, &event);
@@ -79,27 +162,53 @@ int main(int argc, char **argv)
             XSetInputFocus(display, window, RevertToParent, CurrentTime);
             break;
         case FocusIn:
-            std::printf("READY\n");
+            if (forward && !captured) {
+                if (!forwarded.capture(display)) {
+                    std::fprintf(stderr, "cannot read the keyboard map\n");
+                    return 1;
+                }
+                captured = true;
+            }
+            std::printf("READY %lu\n", window);
             std::fflush(stdout);
             break;
         case MappingNotify:
-            XRefreshKeyboardMapping(&event.xmapping);
+            std::printf("M %d %d %d\n", event.xmapping.request, event.xmapping.first_keycode,
+                        event.xmapping.count);
+            std::fflush(stdout);
+            if (!forward)
+                XRefreshKeyboardMapping(&event.xmapping);
+            break;
+        case ClientMessage:
+            if (event.xclient.message_type == syncAtom) {
+                std::printf("SYNC %ld\n", event.xclient.data.l[0]);
+                std::fflush(stdout);
+            }
             break;
         case KeyPress: {
             if (slowMs > 0)
                 stall(slowMs);
             char buffer[256];
             KeySym keysym = NoSymbol;
-            Status status = 0;
-            int n = Xutf8LookupString(ic, &event.xkey, buffer, sizeof buffer, &keysym, &status);
-            if (status != XLookupChars && status != XLookupBoth)
-                n = 0;
-            std::printf("P %u %u %lx %s %lu\n", event.xkey.keycode, event.xkey.state, keysym,
+            unsigned state = event.xkey.state;
+            int n = 0;
+            if (forward) {
+                state = forwarded.state();
+                n = forwarded.press(event.xkey.keycode, &keysym, buffer, sizeof buffer);
+            } else {
+                Status status = 0;
+                n = Xutf8LookupString(ic, &event.xkey, buffer, sizeof buffer, &keysym, &status);
+                if (status != XLookupChars && status != XLookupBoth)
+                    n = 0;
+            }
+            std::printf("P %u %u %lx %s %lu\n", event.xkey.keycode, state, keysym,
                         hex(buffer, n).c_str(), event.xkey.time);
             std::fflush(stdout);
             break;
         }
         case KeyRelease:
+            if (forward)
+                forwarded.release(event.xkey.keycode);
             std::printf("R %u %lu\n", event.xkey.keycode, event.xkey.time);
             std::fflush(stdout);
             break;
