@@ -4,7 +4,7 @@
 //   READY <window>                              the window has the focus
 //   P <keycode> <state> <keysym> <utf8-hex> <time>   a key press (hex may be "-")
 //   R <keycode> <time>                          a key release
-//   M <request> <first-keycode> <count>         a MappingNotify (the keymap changed)
+//   M <time>                                    an XkbMapNotify: someone changed the keymap
 //   SYNC <n>                                    a KEYLOOM_TEST_SYNC client message, sent after
 //                                               keys that must have arrived first
 // Usage: x11_recorder DISPLAY [SLOW_MS] [--forward]
@@ -138,6 +138,20 @@ int main(int argc, char **argv)
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask);
     const Atom syncAtom = XInternAtom(display, "KEYLOOM_TEST_SYNC", False);
+    // Keymap changes as XKB reports them: Xlib turns only some of them into MappingNotify.
+    int xkbOpcode = 0, xkbEvent = 0, xkbError = 0;
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (!XkbQueryExtension(display, &xkbOpcode, &xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+        std::fprintf(stderr, "no XKB\n");
+        return 1;
+    }
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbMapNotify, XkbAllMapComponentsMask,
+                          XkbAllMapComponentsMask);
+    // The server repeats each change for every slave keyboard; count the core one's only.
+    XkbDeviceInfoPtr core = XkbGetDeviceInfo(display, 0, XkbUseCoreKbd, 0, 0);
+    const unsigned coreKeyboard = core ? core->device_spec : XkbUseCoreKbd;
+    if (core)
+        XkbFreeDeviceInfo(core, XkbXI_AllDeviceFeaturesMask, True);
     XIM im = XOpenIM(display, nullptr, nullptr, nullptr);
     XIC ic = im ? XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
                             window, XNFocusWindow, window, nullptr)
@@ -173,9 +187,6 @@ int main(int argc, char **argv)
             std::fflush(stdout);
             break;
         case MappingNotify:
-            std::printf("M %d %d %d\n", event.xmapping.request, event.xmapping.first_keycode,
-                        event.xmapping.count);
-            std::fflush(stdout);
             if (!forward)
                 XRefreshKeyboardMapping(&event.xmapping);
             break;
@@ -213,6 +224,13 @@ int main(int argc, char **argv)
             std::fflush(stdout);
             break;
         default:
+            if (event.type == xkbEvent) {
+                const XkbAnyEvent &xkb = reinterpret_cast<XkbEvent &>(event).any;
+                if (xkb.xkb_type == XkbMapNotify && xkb.device == coreKeyboard) {
+                    std::printf("M %lu\n", xkb.time);
+                    std::fflush(stdout);
+                }
+            }
             break;
         }
     }
