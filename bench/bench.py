@@ -6,6 +6,8 @@ recording client (x11_recorder), alternating run by run. The client reports each
 key event with the X server's timestamp, so pace and latency come from the server's
 clock, not from either tool. Keyloom is the real program, started as a user starts
 it and driven by its shortcut through XTEST; xdotool is run as `xdotool type --delay N`.
+Every text is also typed into the recorder's key-forwarding viewer mode (keymap read
+before the run, never again), followed at once by a second, short run.
 
 Prints Markdown tables; it asserts nothing. Run it through bench/run.
 """
@@ -31,6 +33,8 @@ SCRIPTS = ('Καλημέρα κόσμε, Съешь же ещё этих мяг�
 EMOJI = ('👍🏽 👨\u200d👩\u200d👧\u200d👦 🇩🇪 🇯🇵 🇺🇦 ❤\ufe0f 🏳\ufe0f\u200d🌈 👩🏾\u200d💻 ✌\ufe0f '
          'e\u0301 a\u0308 ok')
 TABS = 'Name:\tKeyloom\nLines:\t2\n\n\tindented line\nend\t!\n'
+# Typed right after each text into the viewer: how soon a run follows the previous one.
+SECOND_RUN = 'Next: ok!'
 
 
 def long_text(n=2000):
@@ -119,18 +123,25 @@ def mono_ms():
 
 # --- The recording client ----------------------------------------------------------------
 
+# Shift, Control, Alt, Super, ..., the ISO level and group shifts, Mode_switch.
+MODIFIER_KEYSYMS = set(range(0xffe1, 0xffef)) | set(range(0xfe01, 0xfe14)) | {0xff7e}
+
+
 def is_char(e):
     return e[0] == 'P' and e[2] and e[1] != 0xff1b
 
 
 class Recorder:
-    """x11_recorder in a process of its own; events as (kind, keysym, text, server_ms)."""
+    """x11_recorder in a process of its own; events as (kind, keysym, text, server_ms, keycode).
 
-    def __init__(self, binary, display):
+    Kinds: P press, R release, M a change of the core keymap."""
+
+    def __init__(self, binary, display, forward=False):
         self.events = []
         self.ready = threading.Event()
         self.lock = threading.Lock()
-        self.p = subprocess.Popen([binary, display], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.p = subprocess.Popen([binary, display] + (['--forward'] if forward else []),
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         threading.Thread(target=self._read, daemon=True).start()
         if not self.ready.wait(20):
             raise SystemExit('the recording client did not get the focus')
@@ -149,6 +160,9 @@ class Recorder:
             elif f[0] == 'R' and len(f) >= 3:
                 with self.lock:
                     self.events.append(('R', 0, '', int(f[2]), int(f[1])))
+            elif f[0] == 'M' and len(f) >= 2:
+                with self.lock:
+                    self.events.append(('M', 0, '', int(f[1]), 0))
 
     def snapshot(self):
         with self.lock:
@@ -165,6 +179,62 @@ class Recorder:
                 releases = [r[3] for r in events[:i] if r[0] == 'R']
                 return e[3] - max(releases) if releases else None
         return None
+
+    def release_before_first_char(self, start=0):
+        """Server ms of the last key release before the first character."""
+        events = self.snapshot()[start:]
+        for i, e in enumerate(events):
+            if is_char(e):
+                releases = [r[3] for r in events[:i] if r[0] == 'R']
+                return max(releases) if releases else None
+        return None
+
+    def after_chord(self, start):
+        """Index just past the two releases of the shortcut's keys that reach the client (its
+        last key is grabbed) after start."""
+        events = self.snapshot()
+        releases = 0
+        for i in range(start, len(events)):
+            if events[i][0] == 'R':
+                releases += 1
+                if releases == 2:
+                    return i + 1
+        return len(events)
+
+    def first_press(self, start=0):
+        """Server ms of the first key press after start other than Esc."""
+        for e in self.snapshot()[start:]:
+            if e[0] == 'P' and e[1] != 0xff1b:
+                return e[3]
+        return None
+
+    def key_presses(self, start=0):
+        """Presses after start other than Esc and modifier keys: one per character typed."""
+        return [e for e in self.snapshot()[start:]
+                if e[0] == 'P' and e[1] != 0xff1b and e[1] not in MODIFIER_KEYSYMS]
+
+    def last_press_time(self, start=0):
+        presses = self.key_presses(start)
+        return presses[-1][3] if presses else None
+
+    def wait_presses(self, count, start, first_ms, quiet_ms, deadline_ms):
+        """Until count presses came after start, or nothing new for quiet_ms, or the deadline."""
+        t0 = mono_ms()
+        last_n, last_change = 0, t0
+        while True:
+            now = mono_ms()
+            n = len(self.key_presses(start))
+            if n >= count:
+                return
+            if n != last_n:
+                last_n, last_change = n, now
+            if (last_n == 0 and now - t0 > first_ms) or (last_n and now - last_change > quiet_ms) \
+                    or now - t0 > deadline_ms:
+                return
+            time.sleep(0.01)
+
+    def keymap_changes(self, start=0):
+        return sum(1 for e in self.snapshot()[start:] if e[0] == 'M')
 
     def text(self):
         return ''.join(e[2] for e in self.chars())
@@ -218,6 +288,7 @@ class Bench:
         self.semi, self.esc = self.x.keycode('semicolon'), self.x.keycode('Escape')
         self.start_tray()
         self.offset = self.calibrate()
+        self.base_keymap = self.keymap()
 
     # Processes ---------------------------------------------------------------------------
 
@@ -250,6 +321,25 @@ class Bench:
                 return
             time.sleep(0.1)
         raise SystemExit('the tray host did not start')
+
+    def keymap(self):
+        return subprocess.run(['xmodmap', '-pke'], env=self.env, capture_output=True).stdout
+
+    def set_layout(self, layout):
+        subprocess.run(['setxkbmap', '-layout', layout], env=self.env, check=True)
+        self.base_keymap = self.keymap()
+
+    def wait_clean(self, deadline_ms=5000):
+        """Until the keymap is the layout's own again (Keyloom gives spare keycodes back up to
+        a second after their last use), so that each run's keymap changes are its own and a
+        viewer reads the keymap a user's viewer would have."""
+        end = mono_ms() + deadline_ms
+        while self.keymap() != self.base_keymap:
+            if mono_ms() > end:
+                print('  the keymap did not come back', file=sys.stderr)
+                return False
+            time.sleep(0.02)
+        return True
 
     def calibrate(self):
         """Offset of the X server's millisecond clock from our monotonic clock."""
@@ -377,45 +467,111 @@ class Bench:
         self.chord(rec, n)
         got = rec.wait_for(expected(text), *self.wait_args(text, delay))
         self.wait_idle(rec)
-        result = self.result(rec, text, delay)
+        self.wait_clean()
+        result = self.result(rec, text, delay, rec.release_before_first_char(n))
         if rec.latency(n) is not None:
             result['latency'] = rec.latency(n)
         rec.stop()
         del got
         return result
 
-    def run_xdotool(self, text, delay):
-        rec = Recorder(self.recorder_bin, self.display)
-        t0 = mono_ms()
-        p = subprocess.Popen(['xdotool', 'type', '--delay', str(delay), '--', text], env=self.env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        rec.wait_for(expected(text), *self.wait_args(text, delay))
+    def run_keyloom_viewer(self, text, second, delay):
+        """The text into the key-forwarding viewer, then a second run as soon as the first ended."""
+        self.wait_clean()
+        self.set_clipboard(text)
+        rec = Recorder(self.recorder_bin, self.display, forward=True)
+        self.chord(rec, 0)
+        a = rec.after_chord(0)
+        # The run has read the clipboard once its first key went out: the next text can go there.
+        deadline = mono_ms() + 20000
+        while rec.first_press(a) is None and mono_ms() < deadline:
+            time.sleep(0.005)
+        self.set_clipboard(second)
+        # The viewer shows no text for keys it cannot translate: count the keys instead.
+        rec.wait_presses(len(text), a, *self.wait_args(text, delay))
+        self.wait_idle(rec)
+        end = rec.last_press_time(a)
+        n = len(rec.snapshot())
+        self.chord(rec, n)
+        b = rec.after_chord(n)
+        rec.wait_presses(len(second), b, *self.wait_args(second, delay))
+        self.wait_idle(rec)
+        chord_end = rec.snapshot()[b - 1] if b > n else None
+        released = chord_end[3] if chord_end and chord_end[0] == 'R' else None
+        first = rec.first_press(b)
+        got = rec.text()
+        self.wait_clean()
+        rec.stop()
+        return self.viewer_result(got, text + second,
+                                  first - released if first is not None and released is not None else None,
+                                  released - end if released is not None and end is not None else None)
+
+    def xdotool(self, text, delay):
+        return subprocess.Popen(['xdotool', 'type', '--delay', str(delay), '--', text], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def finish(p):
         try:
             p.wait(60)
         except subprocess.TimeoutExpired:
             p.kill()
             p.wait()
-        result = self.result(rec, text, delay)
+
+    def run_xdotool(self, text, delay):
+        rec = Recorder(self.recorder_bin, self.display)
+        t0 = mono_ms()
+        p = self.xdotool(text, delay)
+        rec.wait_for(expected(text), *self.wait_args(text, delay))
+        self.finish(p)
+        self.wait_clean()
+        result = self.result(rec, text, delay, t0 + self.offset)
         chars = rec.chars()
         if chars:
             result['latency'] = chars[0][3] - self.offset - t0
         rec.stop()
         return result
 
-    def result(self, rec, text, delay):
+    def run_xdotool_viewer(self, text, second, delay):
+        self.wait_clean()
+        rec = Recorder(self.recorder_bin, self.display, forward=True)
+        p = self.xdotool(text, delay)
+        rec.wait_presses(len(text), 0, *self.wait_args(text, delay))
+        self.finish(p)
+        end = rec.last_press_time(0)
+        n = len(rec.snapshot())
+        t1 = mono_ms()
+        p = self.xdotool(second, delay)
+        rec.wait_presses(len(second), n, *self.wait_args(second, delay))
+        self.finish(p)
+        first = rec.first_press(n)
+        started = t1 + self.offset
+        got = rec.text()
+        self.wait_clean()
+        rec.stop()
+        return self.viewer_result(got, text + second, first - started if first is not None else None,
+                                  started - end if end is not None else None)
+
+    @staticmethod
+    def viewer_result(got, text, start, gap):
+        res = {'exact': got == expected(text), 'start': start, 'gap': gap}
+        if not res['exact']:
+            res['diff'] = diff(got, expected(text))
+        return res
+
+    def result(self, rec, text, delay, start=None):
         chars = rec.chars()
         got = ''.join(e[2] for e in chars)
         times = [e[3] for e in chars]
         gaps = [b - a for a, b in zip(times, times[1:])]
-        res = {'exact': got == expected(text), 'gaps': gaps, 'delay': delay}
+        res = {'exact': got == expected(text), 'gaps': gaps, 'delay': delay, 'chars': len(text),
+               'keymap_changes': rec.keymap_changes()}
         if len(times) > 1:
             res['span_ratio'] = (times[-1] - times[0]) / ((len(times) - 1) * delay)
+        if times and start is not None:
+            res['wall_ratio'] = (times[-1] - start) / (len(text) * delay)
         if got != expected(text):
-            want = expected(text)
-            i = 0
-            while i < min(len(got), len(want)) and got[i] == want[i]:
-                i += 1
-            res['diff'] = f'at {i}/{len(want)} got {got[i:i + 8]!r} want {want[i:i + 8]!r} (len {len(got)})'
+            res['diff'] = diff(got, expected(text))
         return res
 
     # Resources ---------------------------------------------------------------------------
@@ -448,6 +604,13 @@ class Bench:
         out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^Keyloom Settings$'],
                              env=self.env, capture_output=True, text=True).stdout.split()
         return int(out[0]) if out else None
+
+
+def diff(got, want):
+    i = 0
+    while i < min(len(got), len(want)) and got[i] == want[i]:
+        i += 1
+    return f'at {i}/{len(want)} got {got[i:i + 8]!r} want {want[i:i + 8]!r} (len {len(got)})'
 
 
 def pct(values, p):
@@ -491,17 +654,25 @@ def main():
             # Long runs once: the 2,000-character text alone takes a minute at 30 ms.
             return 1 if len(text) * delay > 5000 else args.reps
 
+        viewer = {}    # (tool, class, delay) -> [viewer result]
+
         def run_pair(name, text, delay, rep, layout=''):
-            order = [('keyloom', b.run_keyloom), ('xdotool', b.run_xdotool)]
+            order = [('keyloom', b.run_keyloom, b.run_keyloom_viewer),
+                     ('xdotool', b.run_xdotool, b.run_xdotool_viewer)]
             if rep % 2:
                 order.reverse()
-            for tool, fn in order:
+            for tool, fn, viewer_fn in order:
                 r = fn(text, delay)
                 results.setdefault((tool, name + layout, delay), []).append(r)
                 if not r['exact']:
                     fails.append(f'{tool} {name}{layout} {delay} ms: {r["diff"]}')
+                v = viewer_fn(text, SECOND_RUN, delay)
+                viewer.setdefault((tool, name + layout, delay), []).append(v)
+                if not v['exact']:
+                    fails.append(f'{tool} {name}{layout} {delay} ms, viewer: {v["diff"]}')
                 print(f'  {tool:8} {name}{layout} {delay} ms rep {rep}: exact={r["exact"]} '
-                      f'latency={r.get("latency")}', file=sys.stderr)
+                      f'viewer={v["exact"]} latency={r.get("latency")} back-to-back={v["start"]}',
+                      file=sys.stderr)
 
         for delay in DELAYS:
             startups.append(b.start_keyloom(delay))
@@ -511,12 +682,12 @@ def main():
                         run_pair(name, text, delay, rep)
 
         # A non-US layout: the shortcut key keeps its position, the texts need other keys.
-        subprocess.run(['setxkbmap', '-layout', 'de'], env=b.env, check=True)
+        b.set_layout('de')
         startups.append(b.start_keyloom(12))
         for rep in range(args.reps):
             for name, text, _ in classes[:3] + classes[4:5]:
                 run_pair(name, text, 12, rep, ' (de layout)')
-        subprocess.run(['setxkbmap', '-layout', 'us'], env=b.env, check=True)
+        b.set_layout('us')
 
         # Resources of an idle program.
         startups.append(b.start_keyloom(5))
@@ -609,6 +780,49 @@ def main():
                     rs = results.get((tool, name, d))
                     cells.append(f'{sum(r["exact"] for r in rs)}/{len(rs)}' if rs else '–')
             say(f'| {name} | ' + ' | '.join(cells) + ' |')
+        say()
+        say('### Side by side, per text class and delay: K = Keyloom, x = xdotool')
+        say()
+        say('Exact: runs that arrived exactly into the recorder, and into the key-forwarding viewer '
+            '(which read the keymap before the run and never again, and sees only key codes and the '
+            f'modifier keys pressed around them; each viewer run is followed at once by a second run, '
+            f'"{SECOND_RUN}", and counts only if both arrived). Wall/ideal: from the shortcut\'s '
+            'release (xdotool: its start) to the last character, over characters × delay, median. '
+            'Keymap changes: XkbMapNotify of the core keyboard per 1,000 characters, up to the '
+            'keymap being back as it was. Error p95: |interval − delay|. Back-to-back: from the '
+            'release of the shortcut of the second run (xdotool: the start of the second process) '
+            'to its first key press, p50 / max.')
+        say()
+        say('| Delay | Text | exact K | exact x | viewer K | viewer x | wall/ideal K | wall/ideal x '
+            '| keymap changes K | keymap changes x | error p95 K | error p95 x | back-to-back K | back-to-back x |')
+        say('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
+        single = {c[0] for c in classes if c[2]}
+
+        def side(tool, d, name):
+            rs = results.get((tool, name, d), [])
+            vs = viewer.get((tool, name, d), [])
+            base = name.replace(' (de layout)', '')
+            walls = [r['wall_ratio'] for r in rs if 'wall_ratio' in r] if base in single else []
+            chars = sum(r['chars'] for r in rs)
+            errs = [abs(g - d) for r in rs for g in r['gaps']] if base in single else []
+            starts = [v['start'] for v in vs if v['start'] is not None]
+            return [f'{sum(r["exact"] for r in rs)}/{len(rs)}' if rs else '–',
+                    f'{sum(v["exact"] for v in vs)}/{len(vs)}' if vs else '–',
+                    fmt(statistics.median(walls) if walls else None, '.2f'),
+                    fmt(1000 * sum(r['keymap_changes'] for r in rs) / chars if chars else None, '.0f'),
+                    fmt(pct(errs, 95) if errs else None, '.0f'),
+                    f'{fmt(pct(starts, 50), ".0f")} / {fmt(max(starts), ".0f")}' if starts else '–']
+
+        for d in DELAYS:
+            for name in names:
+                if (('keyloom', name, d)) not in results:
+                    continue
+                k, x = side('keyloom', d, name), side('xdotool', d, name)
+                say(f'| {d} | {name} | ' + ' | '.join(f'{a} | {b}' for a, b in zip(k, x)) + ' |')
+        gaps = [v['gap'] for vs in viewer.values() for v in vs if v['gap'] is not None]
+        say()
+        say(f'The second runs started {fmt(pct(gaps, 50), ".0f")} ms (median; max '
+            f'{fmt(max(gaps, default=None), ".0f")} ms) after the last character of the first.')
         say()
         say('### Pace: intervals between consecutive characters (X server time, ms)')
         say()

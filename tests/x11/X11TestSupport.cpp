@@ -57,8 +57,11 @@ void FocusClient::poll()
         const QByteArray line = m_pending.left(end);
         m_pending.remove(0, end + 1);
         const QList<QByteArray> f = line.split(' ');
-        if (line == "READY") {
+        if (f.value(0) == "READY") {
             m_ready = true;
+            m_window = f.value(1).toULong();
+        } else if (f.value(0) == "SYNC" && f.size() >= 2) {
+            m_syncsSeen = f[1].toLong();
         } else if (f.value(0) == "P" && f.size() >= 5) {
             Press p;
             p.keyCode = f[1].toUInt();
@@ -74,6 +77,27 @@ void FocusClient::poll()
             m_text = QString::fromUtf8(QByteArray::fromHex(f.value(1)));
         }
     }
+}
+
+bool FocusClient::sync(Display *display, int timeoutMs)
+{
+    if (!m_window)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = m_window;
+    event.xclient.message_type = XInternAtom(display, "KEYLOOM_TEST_SYNC", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = ++m_syncsSent;
+    XSendEvent(display, m_window, False, NoEventMask, &event);
+    XSync(display, False);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (m_syncsSeen < m_syncsSent && !deadline.hasExpired() &&
+           m_process.state() == QProcess::Running) {
+        m_process.waitForReadyRead(100);
+        poll();
+    }
+    return m_syncsSeen == m_syncsSent;
 }
 
 void FocusClient::clear()

@@ -36,6 +36,10 @@ public:
     /// Reads what arrived so far; call in a polling loop.
     void poll();
 
+    /// The recorder only: waits until it has read every key event the server generated
+    /// before this call (a client message queued behind them); false on deadline.
+    bool sync(_XDisplay *display, int timeoutMs);
+
     /// The text received: key presses for the recorder, the field's content for the Qt field.
     QString text() const { return m_text; }
     QList<Press> presses() const { return m_presses; }
@@ -47,6 +51,9 @@ private:
     QString m_text;
     QList<Press> m_presses;
     bool m_ready = false;
+    unsigned long m_window = 0;
+    long m_syncsSent = 0;
+    long m_syncsSeen = 0;
 };
 
 /// The core keyboard mapping, modifier map and XKB group counts, to compare before and after.

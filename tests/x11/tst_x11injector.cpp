@@ -1,6 +1,7 @@
 // End-to-end typing through the real injector into real clients on Xvfb.
 #include "X11TestSupport.h"
 
+#include "platform/x11/X11DeferredRestore.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11SpareKeys.h"
 #include "typing/Pauser.h"
@@ -24,13 +25,13 @@ using namespace X11TestSupport;
 
 namespace {
 
-enum class Client { Recorder, QtField };
+// Viewer: the recorder as a VM console or remote-desktop viewer that forwards key codes.
+enum class Client { Recorder, QtField, Viewer };
 
 // What a client shows for a text: Return arrives as CR from Xlib and as LF in a Qt field.
 QString expectedText(QString text, Client client)
 {
-    const QString newline =
-        client == Client::Recorder ? QStringLiteral("\r") : QStringLiteral("\n");
+    const QString newline = client == Client::QtField ? QStringLiteral("\n") : QStringLiteral("\r");
     text.replace(QStringLiteral("\r\n"), QString(QChar(0xE000)));
     text.replace(QLatin1Char('\r'), QChar(0xE000));
     text.replace(QLatin1Char('\n'), QChar(0xE000));
@@ -81,9 +82,9 @@ QString manyDistinct(int count)
 
 QString programPath(Client client)
 {
-    return QCoreApplication::applicationDirPath() + (client == Client::Recorder
-                                                         ? QStringLiteral("/x11_recorder")
-                                                         : QStringLiteral("/x11_qtfield"));
+    return QCoreApplication::applicationDirPath() + (client == Client::QtField
+                                                         ? QStringLiteral("/x11_qtfield")
+                                                         : QStringLiteral("/x11_recorder"));
 }
 
 } // namespace
@@ -94,6 +95,7 @@ class TestX11Injector : public QObject {
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
     void cleanupTestCase();
 
     void textsArriveExactly_data();
@@ -104,6 +106,9 @@ private slots:
 
     void keyboardStatesDoNotChangeText_data();
     void keyboardStatesDoNotChangeText();
+
+    void keyForwardingViewerGetsLayoutText_data();
+    void keyForwardingViewerGetsLayoutText();
 
     void cancelledRunLeavesNothingBehind_data();
     void cancelledRunLeavesNothingBehind();
@@ -116,10 +121,12 @@ private:
     void addTextRows(const QList<double> &delays);
     void typeInto(Client client, const QString &text, double delayMs,
                   const QStringList &extraArgs = {}, const QList<unsigned> &held = {});
+    void setKeyboardState(const QStringList &layout, bool capsLock);
 
     QByteArray m_displayName;
     Display *m_display = nullptr;
     int m_spareKeys = 0;
+    bool m_layoutChanged = false;
 };
 
 void TestX11Injector::initTestCase()
@@ -141,6 +148,19 @@ void TestX11Injector::init()
     XkbLockModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
     XkbLockGroup(m_display, XkbUseCoreKbd, 0);
     XSync(m_display, False);
+}
+
+void TestX11Injector::cleanup()
+{
+    // A failed row may leave spare keys bound and another layout behind.
+    X11DeferredRestore::instance().finishAll();
+    if (m_layoutChanged) {
+        XkbLockModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
+        XkbLockGroup(m_display, XkbUseCoreKbd, 0);
+        XSync(m_display, False);
+        QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+        m_layoutChanged = false;
+    }
 }
 
 void TestX11Injector::cleanupTestCase()
@@ -185,9 +205,11 @@ void TestX11Injector::typeInto(Client client, const QString &text, double delayM
 {
     FocusClient target;
     QStringList args;
-    if (client == Client::Recorder)
+    if (client != Client::QtField)
         args << QString::fromLocal8Bit(m_displayName);
     args << extraArgs;
+    if (client == Client::Viewer)
+        args << QStringLiteral("--forward");
     QVERIFY2(target.start(programPath(client), args, m_displayName),
              "client did not get the focus");
 
@@ -205,13 +227,35 @@ void TestX11Injector::typeInto(Client client, const QString &text, double delayM
     QTRY_VERIFY_WITH_TIMEOUT(finished != -1, deadline);
     QCOMPARE(finished.load(), 1);
     run.reset();
-    QTRY_COMPARE_WITH_TIMEOUT((target.poll(), target.text()), expected, deadline);
+    if (client == Client::QtField) {
+        QTRY_COMPARE_WITH_TIMEOUT((target.poll(), target.text()), expected, deadline);
+    } else {
+        // The run's keys all reached the server before it finished: read up to them, then compare.
+        QVERIFY2(target.sync(m_display, deadline), "the client did not read its events");
+        QCOMPARE(target.text(), expected);
+    }
     // No modifier of ours left down; what the user holds neither released nor pressed again.
     QCOMPARE(keysDown(m_display), held);
     for (const Press &p : target.presses())
         QVERIFY(!held.contains(p.keyCode));
     // The keymap comes back once the last keys can no longer be in flight.
     QTRY_COMPARE_WITH_TIMEOUT(keymapSnapshot(m_display), keymapBefore, 20000);
+}
+
+void TestX11Injector::setKeyboardState(const QStringList &layout, bool capsLock)
+{
+    m_layoutChanged = true;
+    QVERIFY(setLayout(m_displayName, layout));
+    if (layout.first().contains(QLatin1Char(','))) {
+        // Lock the second group as a user switching layouts would.
+        QVERIFY(XkbLockGroup(m_display, XkbUseCoreKbd, 1));
+        XSync(m_display, False);
+    }
+    if (capsLock) {
+        fakeKey(m_display, XK_Caps_Lock, true);
+        fakeKey(m_display, XK_Caps_Lock, false);
+        QTRY_VERIFY(capsLockOn(m_display));
+    }
 }
 
 void TestX11Injector::textsArriveExactly_data()
@@ -272,17 +316,9 @@ void TestX11Injector::keyboardStatesDoNotChangeText()
     QFETCH(int, slowMs);
     QFETCH(int, client);
     QFETCH(bool, holdShift);
-    QVERIFY(setLayout(m_displayName, layout));
-    if (layout.first().contains(QLatin1Char(','))) {
-        // Lock the second group as a user switching layouts would.
-        QVERIFY(XkbLockGroup(m_display, XkbUseCoreKbd, 1));
-        XSync(m_display, False);
-    }
-    if (capsLock) {
-        fakeKey(m_display, XK_Caps_Lock, true);
-        fakeKey(m_display, XK_Caps_Lock, false);
-        QTRY_VERIFY(capsLockOn(m_display));
-    }
+    setKeyboardState(layout, capsLock);
+    if (QTest::currentTestFailed())
+        return;
     const QString text = QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж "
                                         "λ 日本 👍🏽 e\u0301\tend\n");
     const int delayMs = 5;
@@ -294,15 +330,50 @@ void TestX11Injector::keyboardStatesDoNotChangeText()
              holdShift ? QList<unsigned>{shiftKey} : QList<unsigned>{});
     if (holdShift)
         fakeKey(m_display, XK_Shift_L, false);
+}
 
-    if (capsLock) {
-        fakeKey(m_display, XK_Caps_Lock, true);
-        fakeKey(m_display, XK_Caps_Lock, false);
-        QTRY_VERIFY(!capsLockOn(m_display));
+void TestX11Injector::keyForwardingViewerGetsLayoutText_data()
+{
+    // Only characters the layout has: the viewer translates with the keymap it read at the
+    // start, so each must come on its own key with Shift or AltGr held as a person would.
+    QTest::addColumn<QStringList>("layout");
+    QTest::addColumn<bool>("capsLock");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("delayMs");
+    const QString ascii =
+        QStringLiteral("Hi, Bob! ~!@#$%^&*()_+{}|:\"<>? `-=[]\\;',./ 0123456789 XYZ\tend\n");
+    const struct {
+        const char *name;
+        QStringList layout;
+        bool capsLock;
+        QString text;
+    } rows[] = {
+        {"us", {QStringLiteral("us")}, false, ascii},
+        {"us, caps lock", {QStringLiteral("us")}, true, ascii},
+        {"de level 3", {QStringLiteral("de")}, false, QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß")},
+        {"fr level 3",
+         {QStringLiteral("fr")},
+         false,
+         QStringLiteral("@ # { [ | ` \\ ^ ] } € ~ azerty AZ 0123456789")},
+        {"us,ru on group 2", {QStringLiteral("us,ru")}, false, QStringLiteral("Съешь ЁЖЗ, №1!")},
+    };
+    for (double delay : {5.0, 30.0}) {
+        for (const auto &row : rows)
+            QTest::addRow("%s @%gms", row.name, delay)
+                << row.layout << row.capsLock << row.text << delay;
     }
-    XkbLockGroup(m_display, XkbUseCoreKbd, 0);
-    XSync(m_display, False);
-    QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+}
+
+void TestX11Injector::keyForwardingViewerGetsLayoutText()
+{
+    QFETCH(QStringList, layout);
+    QFETCH(bool, capsLock);
+    QFETCH(QString, text);
+    QFETCH(double, delayMs);
+    setKeyboardState(layout, capsLock);
+    if (QTest::currentTestFailed())
+        return;
+    typeInto(Client::Viewer, text, delayMs);
 }
 
 void TestX11Injector::cancelledRunLeavesNothingBehind_data()
