@@ -7,6 +7,7 @@
 #include "model/PreferenceStore.h"
 #include "platform/Platform.h"
 #include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11DisplayOwnership.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
 #include "settings/SettingsWindow.h"
@@ -37,7 +38,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Before any grab or tray item: a second start only wakes the first one.
-    SingleInstance instance;
+    X11DisplayOwnership display;
+    SingleInstance instance(SingleInstance::defaultBasePath(), &display);
     if (!instance.claim())
         return instance.askRunningToOpenSettings() ? 0 : 1;
 
