@@ -16,14 +16,29 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+
 std::atomic<bool> leavingMain = false;
+
+// Typed texts may be secrets: no core file of them, and no ptrace or /proc reading of our
+// memory by the user's other processes. A piped core pattern ignores the limit, not the flag.
+void keepMemoryPrivate()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 }
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    keepMemoryPrivate();
+
     // The keyboard backends speak X11, so the clipboard and windows must too,
     // also inside a Wayland session (through XWayland).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -1,12 +1,13 @@
 // Faults around the real keyloom program on a private X server: settings that cannot
 // be saved, the X server dying, clipboard owners that vanish or serve odd bytes, a
-// huge clipboard cancelled early, two instances racing, and no secret in its output.
+// huge clipboard cancelled early, two instances racing, SIGQUIT, and no secret in its output.
 #include "X11TestSupport.h"
 #include "model/Snippet.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -17,6 +18,8 @@
 
 #include <optional>
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -129,6 +132,16 @@ public:
         QProcessEnvironment env = m_process.processEnvironment();
         env.insert(name, value);
         m_process.setProcessEnvironment(env);
+    }
+
+    /// Runs it as another user; call before start().
+    void setUser(uid_t uid, gid_t gid)
+    {
+        m_process.setChildProcessModifier([uid, gid] {
+            if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+                setresuid(uid, uid, uid) != 0)
+                _exit(127);
+        });
     }
 
     bool start()
@@ -643,6 +656,34 @@ private slots:
         QCOMPARE(typed(), QStringLiteral("once"));
         QCOMPARE(trayItemCount(), 1);
         QVERIFY(kept.stop());
+    }
+
+    // Typed texts may be secrets: the program cannot be dumped, and SIGQUIT ends it as
+    // SIGTERM does rather than by writing a core.
+    void quitSignalEndsItWithoutACore()
+    {
+        Keyloom keyloom(m_displayName, m_config->path(), m_runtime->path());
+        // Under root every process's /proc entries are root's; under another user only those
+        // of a process that cannot be dumped are.
+        if (geteuid() == 0) {
+            const passwd *nobody = getpwnam("nobody");
+            QVERIFY(nobody);
+            for (const QString &dir : {m_config->path(), m_runtime->path()})
+                QCOMPARE(chown(QFile::encodeName(dir).constData(), nobody->pw_uid, nobody->pw_gid),
+                         0);
+            keyloom.setEnvironment(QStringLiteral("HOME"), m_config->path());
+            keyloom.setUser(nobody->pw_uid, nobody->pw_gid);
+        }
+        QVERIFY(startKeyloom(keyloom));
+        const qint64 pid = keyloom.process().processId();
+        QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/status").arg(pid)).ownerId(), 0u);
+
+        QCOMPARE(kill(pid_t(pid), SIGQUIT), 0);
+        QVERIFY(keyloom.process().waitForFinished(deadlineMs));
+        if (keyloom.process().exitStatus() == QProcess::NormalExit)
+            QCOMPARE(keyloom.process().exitCode(), 0);
+        else
+            QCOMPARE(keyloom.process().exitCode(), SIGTERM);
     }
 
     void typedTextNeverReachesTheOutput()
