@@ -21,6 +21,12 @@ constexpr char lineProperty[] = "keyloomTextLine";
 // Caption size relative to the menu's own font.
 constexpr double captionScale = 0.85;
 
+// A menu, and a D-Bus tray host drawing it, reads '&' as a mnemonic marker; no entry has one.
+QString withoutMnemonics(const QString &text)
+{
+    return QString(text).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
 } // namespace
 
 MenuBarContent::MenuBarContent(AppState &state, QObject *parent)
@@ -110,8 +116,7 @@ bool MenuBarContent::isTextLine(const QAction *action)
 void MenuBarContent::addItem(const QString &text, void (MenuBarContent::*slot)())
 {
     auto *action = new QAction(m_menu.get());
-    // A menu reads '&' as a mnemonic marker; entries have no keyboard equivalents.
-    action->setText(QString(text).replace(QLatin1Char('&'), QLatin1String("&&")));
+    action->setText(withoutMnemonics(text));
     action->setIconVisibleInMenu(false);
     connect(action, &QAction::triggered, this, slot);
     m_menu->addAction(action);
@@ -120,7 +125,8 @@ void MenuBarContent::addItem(const QString &text, void (MenuBarContent::*slot)()
 void MenuBarContent::addLine(const QString &text, bool secondary)
 {
     auto *action = new QWidgetAction(m_menu.get());
-    action->setText(text);
+    // The label draws the text here; a tray host that draws the menu itself uses this.
+    action->setText(withoutMnemonics(text));
     action->setProperty(lineProperty, true);
     // Not an item: keyboard navigation passes over it, and a tray that draws the menu
     // itself (StatusNotifierItem) shows the text greyed and not clickable.

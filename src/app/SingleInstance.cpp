@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "platform/DisplayOwnership.h"
+
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -27,8 +29,9 @@ QString SingleInstance::defaultBasePath()
     return dir + QStringLiteral("/keyloom-") + display;
 }
 
-SingleInstance::SingleInstance(const QString &basePath, QObject *parent)
-    : QObject(parent), m_basePath(basePath), m_lock(basePath + QStringLiteral(".lock"))
+SingleInstance::SingleInstance(const QString &basePath, DisplayOwnership *display, QObject *parent)
+    : QObject(parent), m_basePath(basePath), m_display(display),
+      m_lock(basePath + QStringLiteral(".lock"))
 {
     // Only a lock whose process is gone counts as stale, however old it is.
     m_lock.setStaleLockTime(0);
@@ -40,6 +43,12 @@ bool SingleInstance::claim()
 {
     if (!m_lock.tryLock(0) && m_lock.error() == QLockFile::LockFailedError)
         return false;
+    // The lock only covers this name of the display; its other names meet here.
+    if (m_display && m_display->reachable() && !m_display->claim(socketPath())) {
+        if (m_lock.isLocked())
+            m_lock.unlock();
+        return false;
+    }
     // With the lock held (or no lock possible at all, where starting beats refusing),
     // any socket file left here is from a process that died.
     QLocalServer::removeServer(socketPath());
@@ -56,7 +65,7 @@ bool SingleInstance::askRunningToOpenSettings(std::chrono::milliseconds deadline
     // The running instance may still be starting and not listen yet: retry until the deadline.
     while (!timer.hasExpired()) {
         QLocalSocket socket;
-        socket.connectToServer(socketPath());
+        socket.connectToServer(runningSocketPath());
         if (socket.waitForConnected(int(std::max<qint64>(timer.remainingTime(), 1)))) {
             socket.write(openSettingsRequest);
             socket.flush();
@@ -69,6 +78,14 @@ bool SingleInstance::askRunningToOpenSettings(std::chrono::milliseconds deadline
         QThread::msleep(50);
     }
     return false;
+}
+
+QString SingleInstance::runningSocketPath()
+{
+    // No owner yet: the running one holds our lock and has not claimed the display so far.
+    const QString owner =
+        m_display && m_display->reachable() ? m_display->ownerSocketPath() : QString();
+    return owner.isEmpty() ? socketPath() : owner;
 }
 
 void SingleInstance::acceptConnections()

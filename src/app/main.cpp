@@ -7,6 +7,7 @@
 #include "model/PreferenceStore.h"
 #include "platform/Platform.h"
 #include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11DisplayOwnership.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
 #include "settings/SettingsWindow.h"
@@ -15,14 +16,29 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+
 std::atomic<bool> leavingMain = false;
+
+// Typed texts may be secrets: no core file of them, and no ptrace or /proc reading of our
+// memory by the user's other processes. A piped core pattern ignores the limit, not the flag.
+void keepMemoryPrivate()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 }
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    keepMemoryPrivate();
+
     // The keyboard backends speak X11, so the clipboard and windows must too,
     // also inside a Wayland session (through XWayland).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -37,7 +53,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Before any grab or tray item: a second start only wakes the first one.
-    SingleInstance instance;
+    X11DisplayOwnership display;
+    SingleInstance instance(SingleInstance::defaultBasePath(), &display);
     if (!instance.claim())
         return instance.askRunningToOpenSettings() ? 0 : 1;
 

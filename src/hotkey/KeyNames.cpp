@@ -31,20 +31,42 @@ QString keyName(quint16 keyCode)
     return QStringLiteral("Key") + QString::number(keyCode);
 }
 
-QString shortcutDisplayString(qint64 keyCode, bool control, bool option, bool shift, bool command)
+namespace {
+
+struct Modifier {
+    char16_t symbol;
+    const char *word;
+};
+
+// In the fixed order of both forms.
+QString shortcutText(qint64 keyCode, const std::array<bool, 4> &held, bool spelledOut)
 {
+    static constexpr Modifier modifiers[] = {
+        {0x2303, "Ctrl"}, {0x2325, "Alt"}, {0x21E7, "Shift"}, {0x2318, "Super"}};
     QString text;
-    if (control)
-        text += QChar(0x2303);
-    if (option)
-        text += QChar(0x2325);
-    if (shift)
-        text += QChar(0x21E7);
-    if (command)
-        text += QChar(0x2318);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (!held[i])
+            continue;
+        if (spelledOut)
+            text += QLatin1String(modifiers[i].word) + QLatin1Char('+');
+        else
+            text += QChar(modifiers[i].symbol);
+    }
     if (keyCode >= 0 && keyCode <= 0xFFFF)
         text += keyName(quint16(keyCode));
     else
         text += QStringLiteral("Key") + QString::number(keyCode);
     return text;
+}
+
+} // namespace
+
+QString shortcutDisplayString(qint64 keyCode, bool control, bool option, bool shift, bool command)
+{
+    return shortcutText(keyCode, {control, option, shift, command}, false);
+}
+
+QString shortcutSpelledOut(qint64 keyCode, bool control, bool option, bool shift, bool command)
+{
+    return shortcutText(keyCode, {control, option, shift, command}, true);
 }

@@ -299,6 +299,18 @@ QString AppState::prevHotkeyDisplayString() const
                                  m_prevHotkeyShift, m_prevHotkeyCommand);
 }
 
+QString AppState::hotkeySpelledOut() const
+{
+    return shortcutSpelledOut(m_hotkeyKeyCode, m_hotkeyControl, m_hotkeyOption, m_hotkeyShift,
+                              m_hotkeyCommand);
+}
+
+QString AppState::prevHotkeySpelledOut() const
+{
+    return shortcutSpelledOut(m_prevHotkeyKeyCode, m_prevHotkeyControl, m_prevHotkeyOption,
+                              m_prevHotkeyShift, m_prevHotkeyCommand);
+}
+
 void AppState::requestAccessibilityPermission()
 {
     m_platform.trust.request();

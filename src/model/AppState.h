@@ -41,6 +41,9 @@ class AppState : public QObject {
     Q_PROPERTY(qint64 currentSnippetIndex READ currentSnippetIndex WRITE setCurrentSnippetIndex NOTIFY currentSnippetIndexChanged)
     Q_PROPERTY(QString hotkeyDisplayString READ hotkeyDisplayString NOTIFY hotkeyDisplayStringChanged)
     Q_PROPERTY(QString prevHotkeyDisplayString READ prevHotkeyDisplayString NOTIFY prevHotkeyDisplayStringChanged)
+    Q_PROPERTY(QString hotkeySpelledOut READ hotkeySpelledOut NOTIFY hotkeyDisplayStringChanged)
+    Q_PROPERTY(QString prevHotkeySpelledOut READ prevHotkeySpelledOut NOTIFY
+                   prevHotkeyDisplayStringChanged)
 
 public:
     /// Loads the store at storePath, registers both shortcuts and installs the tap.
@@ -85,6 +88,8 @@ public:
     quint64 prevHotkeyModifierFlags() const;
     QString hotkeyDisplayString() const;
     QString prevHotkeyDisplayString() const;
+    QString hotkeySpelledOut() const;
+    QString prevHotkeySpelledOut() const;
 
     // Snippet list editing.
     Q_INVOKABLE void addSnippet(const QString &text);

@@ -28,6 +28,10 @@ quint16 narrowedKeyCode(qint64 keyCode)
     return keyCode >= 0 && keyCode <= 0xFFFF ? quint16(keyCode) : quint16(41);
 }
 
+// The stored index is kept as loaded, so a hand-edited one may sit at either end of
+// qint64; stepping it in a wider type cannot overflow and leaves ordinary results alone.
+__extension__ typedef __int128 WideIndex;
+
 } // namespace
 
 void AppState::setUpRunHandOver()
@@ -149,7 +153,7 @@ void AppState::advanceSnippet()
     const qint64 count = m_snippets.size();
     if (count == 0)
         return;
-    setCurrentSnippetIndex((m_currentSnippetIndex + 1) % count);
+    setCurrentSnippetIndex(qint64((WideIndex(m_currentSnippetIndex) + 1) % count));
 }
 
 void AppState::previousSnippet()
@@ -157,7 +161,7 @@ void AppState::previousSnippet()
     const qint64 count = m_snippets.size();
     if (count == 0)
         return;
-    setCurrentSnippetIndex((m_currentSnippetIndex - 1 + count) % count);
+    setCurrentSnippetIndex(qint64((WideIndex(m_currentSnippetIndex) - 1 + count) % count));
 }
 
 void AppState::applyShortcutsToManager()

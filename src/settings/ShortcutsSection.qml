@@ -20,6 +20,7 @@ FormSection {
         RecorderButton {
             objectName: "mainRecorder"
             shortcutText: section.appState.hotkeyDisplayString
+            shortcutWords: section.appState.hotkeySpelledOut
             recording: section.recorder.isRecordingShortcut
             onClicked: recording ? section.recorder.stopRecording() : section.recorder.startRecording()
         }
@@ -33,6 +34,7 @@ FormSection {
         RecorderButton {
             objectName: "prevRecorder"
             shortcutText: section.appState.prevHotkeyDisplayString
+            shortcutWords: section.appState.prevHotkeySpelledOut
             recording: section.recorder.isRecordingPrevShortcut
             onClicked: recording ? section.recorder.stopRecording() : section.recorder.startRecordingPrev()
         }

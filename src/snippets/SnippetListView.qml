@@ -38,28 +38,47 @@ FormSection {
         Row {
             objectName: "modePicker"
             spacing: -1
-            Button {
+            ModeSegment {
                 objectName: "modeClipboard"
                 text: "Paste from Clipboard"
-                checkable: true
-                focusPolicy: Qt.TabFocus
-                leftPadding: 10
-                rightPadding: 10
                 ButtonGroup.group: modeGroup
                 checked: !view.listMode
                 onClicked: snippetModel.listMode = false
             }
-            Button {
+            ModeSegment {
                 objectName: "modePlaylist"
                 text: "Paste from List"
-                checkable: true
-                focusPolicy: Qt.TabFocus
-                leftPadding: 10
-                rightPadding: 10
                 ButtonGroup.group: modeGroup
                 checked: view.listMode
                 onClicked: snippetModel.listMode = true
             }
+        }
+    }
+
+    // Drawn here rather than by the style: a checked style button looks merely pressed,
+    // which in a dark theme is barely darker than its neighbour.
+    component ModeSegment: Button {
+        id: segment
+        checkable: true
+        focusPolicy: Qt.TabFocus
+        leftPadding: 10
+        rightPadding: 10
+        contentItem: Label {
+            text: segment.text
+            textFormat: Text.PlainText
+            color: segment.checked ? Theme.selectedText : Theme.segmentText
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+        background: Rectangle {
+            implicitWidth: 80
+            implicitHeight: 24
+            radius: 2
+            color: segment.checked ? Theme.selectedFill
+                 : segment.down || segment.hovered ? Qt.darker(Theme.segmentFill, 1.08)
+                 : Theme.segmentFill
+            border.color: segment.visualFocus ? Theme.accent
+                        : segment.checked ? Theme.selectedFill : Theme.separator
         }
     }
 

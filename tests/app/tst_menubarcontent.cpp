@@ -247,7 +247,10 @@ private slots:
             // No item is ever disabled, and nothing has a keyboard equivalent; lines are
             // disabled so that they cannot be chosen.
             QVERIFY(action->shortcut().isEmpty());
-            QVERIFY(!action->text().contains(QLatin1Char('&')) || MenuBarContent::isTextLine(action));
+            // Every '&' doubled, or a tray host would make the next character a mnemonic.
+            QVERIFY2(
+                !QString(action->text()).remove(QStringLiteral("&&")).contains(QLatin1Char('&')),
+                qPrintable(describe(action)));
             if (!MenuBarContent::isTextLine(action)) {
                 QVERIFY2(action->isEnabled() || action->isSeparator(), qPrintable(describe(action)));
                 continue;
@@ -258,7 +261,8 @@ private slots:
             QVERIFY(widgetAction);
             auto *label = qobject_cast<QLabel *>(widgetAction->defaultWidget());
             QVERIFY(label);
-            QCOMPARE(label->text(), action->text());
+            QCOMPARE(label->text(),
+                     QString(action->text()).replace(QStringLiteral("&&"), QStringLiteral("&")));
             // Verbatim: no markup, no mnemonics.
             QCOMPARE(label->textFormat(), Qt::PlainText);
             QVERIFY(label->font().pointSizeF() < f.menu()->font().pointSizeF());
@@ -268,7 +272,7 @@ private slots:
             QVERIFY(label->palette().color(QPalette::WindowText).alpha() < 255);
         }
         QCOMPARE(lines, 3); // Typing..., the counter, the preview
-        QVERIFY(entries(f.menu()).contains(QStringLiteral("line:a & b <b>x</b>")));
+        QVERIFY(entries(f.menu()).contains(QStringLiteral("line:a && b <b>x</b>")));
     }
 
     void itemsRunTheirActions()

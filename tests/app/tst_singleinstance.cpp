@@ -1,5 +1,6 @@
 // One running instance per user and display; later starts wake it instead.
 #include "app/SingleInstance.h"
+#include "platform/x11/X11DisplayOwnership.h"
 
 #include <QFile>
 #include <QProcess>
@@ -8,18 +9,18 @@
 #include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
 
 // Runs a second start's request on its own thread, as the blocking client it is,
 // while this thread's event loop serves the running instance.
-bool askFromAnotherThread(const QString &base, std::chrono::milliseconds deadline, std::atomic<bool> &done)
+bool askFromAnotherThread(const std::function<bool()> &ask, std::atomic<bool> &done)
 {
     bool answered = false;
     std::thread client([&] {
-        SingleInstance second(base);
-        answered = second.askRunningToOpenSettings(deadline);
+        answered = ask();
         done = true;
     });
     while (!done)
@@ -45,24 +46,58 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 
 private slots:
+    void secondStartWakesTheFirst_data()
+    {
+        // Names of the test's Xvfb, or none at all for the lock alone.
+        QTest::addColumn<QByteArray>("firstName");
+        QTest::addColumn<QByteArray>("secondName");
+        const QByteArray display = qgetenv("DISPLAY");
+        QTest::newRow("no display") << QByteArray() << QByteArray();
+        QTest::newRow("same name") << display << display;
+        QTest::newRow("another name of the display") << display << "unix" + display;
+    }
+
     void secondStartWakesTheFirst()
     {
+        QFETCH(QByteArray, firstName);
+        QFETCH(QByteArray, secondName);
         QTemporaryDir dir;
-        const QString base = dir.filePath(QStringLiteral("keyloom-test"));
-        SingleInstance first(base);
+        // Lock and socket are named after the display's name, as by default.
+        const auto baseFor = [&dir](const QByteArray &name) {
+            return dir.filePath(QStringLiteral("keyloom-") + QString::fromLatin1(name.toHex()));
+        };
+        const auto displayFor = [](const QByteArray &name) {
+            return name.isEmpty() ? nullptr : std::make_unique<X11DisplayOwnership>(name);
+        };
+        const auto firstDisplay = displayFor(firstName);
+        QVERIFY(!firstDisplay || firstDisplay->reachable());
+        SingleInstance first(baseFor(firstName), firstDisplay.get());
         QVERIFY(first.claim());
         QSignalSpy requested(&first, &SingleInstance::settingsRequested);
 
-        SingleInstance second(base);
-        QVERIFY(!second.claim());
+        {
+            const auto secondDisplay = displayFor(secondName);
+            QVERIFY(!secondDisplay || secondDisplay->reachable());
+            SingleInstance second(baseFor(secondName), secondDisplay.get());
+            QVERIFY(!second.claim());
+        }
 
         std::atomic<bool> done = false;
-        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        const auto ask = [&] {
+            return askFromAnotherThread(
+                [&] {
+                    const auto display = displayFor(secondName);
+                    SingleInstance second(baseFor(secondName), display.get());
+                    return second.askRunningToOpenSettings(std::chrono::seconds(20));
+                },
+                done);
+        };
+        QVERIFY(ask());
         QCOMPARE(requested.count(), 1);
 
         // And again: the server keeps serving.
         done = false;
-        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        QVERIFY(ask());
         QCOMPARE(requested.count(), 2);
     }
 
@@ -108,7 +143,11 @@ private slots:
         QVERIFY(first.claim());
         QSignalSpy requested(&first, &SingleInstance::settingsRequested);
         std::atomic<bool> done = false;
-        QVERIFY(askFromAnotherThread(base, std::chrono::seconds(20), done));
+        QVERIFY(askFromAnotherThread(
+            [&base] {
+                return SingleInstance(base).askRunningToOpenSettings(std::chrono::seconds(20));
+            },
+            done));
         QCOMPARE(requested.count(), 1);
     }
 

@@ -226,12 +226,20 @@ private slots:
         QTest::addColumn<bool>("shft");
         QTest::addColumn<bool>("cmd");
         QTest::addColumn<QString>("text");
-        QTest::newRow("default main") << qint64(41) << true << false << false << true << "⌃⌘;";
-        QTest::newRow("default previous") << qint64(41) << true << true << false << true << "⌃⌥⌘;";
-        QTest::newRow("all four") << qint64(49) << true << true << true << true << "⌃⌥⇧⌘Space";
-        QTest::newRow("none") << qint64(53) << false << false << false << false << "Escape";
-        QTest::newRow("out of range") << qint64(70000) << true << false << false << false << "⌃Key70000";
-        QTest::newRow("negative") << qint64(-3) << false << false << false << false << "Key-3";
+        QTest::addColumn<QString>("words");
+        QTest::newRow("default main") << qint64(41) << true << false << false << true << "⌃⌘;"
+                                      << "Ctrl+Super+;";
+        QTest::newRow("default previous") << qint64(41) << true << true << false << true << "⌃⌥⌘;"
+                                          << "Ctrl+Alt+Super+;";
+        QTest::newRow("all four") << qint64(49) << true << true << true << true << "⌃⌥⇧⌘Space"
+                                  << "Ctrl+Alt+Shift+Super+Space";
+        QTest::newRow("none") << qint64(53) << false << false << false << false << "Escape"
+                              << "Escape";
+        QTest::newRow("out of range")
+            << qint64(70000) << true << false << false << false << "⌃Key70000"
+            << "Ctrl+Key70000";
+        QTest::newRow("negative") << qint64(-3) << false << false << false << false << "Key-3"
+                                  << "Key-3";
     }
 
     void displayStrings()
@@ -242,7 +250,9 @@ private slots:
         QFETCH(bool, shft);
         QFETCH(bool, cmd);
         QFETCH(QString, text);
+        QFETCH(QString, words);
         QCOMPARE(shortcutDisplayString(code, ctrl, opt, shft, cmd), text);
+        QCOMPARE(shortcutSpelledOut(code, ctrl, opt, shft, cmd), words);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <limits>
 
 namespace {
 
@@ -115,6 +116,7 @@ private slots:
         QTest::newRow("last wraps") << qint64(2) << "three" << qint64(0);
         QTest::newRow("beyond end types last") << qint64(7) << "three" << qint64(2);
         QTest::newRow("negative types first") << qint64(-1) << "one" << qint64(0);
+        QTest::newRow("max index") << std::numeric_limits<qint64>::max() << "three" << qint64(2);
     }
 
     void completedListRunsAdvanceWithWrapAround()
@@ -206,6 +208,8 @@ private slots:
         QTest::newRow("steps back") << 3 << qint64(2) << qint64(1);
         QTest::newRow("single snippet") << 1 << qint64(0) << qint64(0);
         QTest::newRow("index beyond end") << 3 << qint64(7) << qint64(0);
+        QTest::newRow("max index") << 3 << std::numeric_limits<qint64>::max() << qint64(0);
+        QTest::newRow("min index") << 3 << std::numeric_limits<qint64>::min() << qint64(0);
     }
 
     void previousShortcut()

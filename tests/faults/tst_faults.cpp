@@ -1,6 +1,6 @@
 // Faults around the real keyloom program on a private X server: settings that cannot
 // be saved, the X server dying, clipboard owners that vanish or serve odd bytes, a
-// huge clipboard cancelled early, two instances racing, and no secret in its output.
+// huge clipboard cancelled early, two instances racing, SIGQUIT, and no secret in its output.
 #include "X11TestSupport.h"
 #include "model/Snippet.h"
 
@@ -17,7 +17,9 @@
 
 #include <optional>
 
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #define KeyCode XKeyCode
@@ -643,6 +645,35 @@ private slots:
         QCOMPARE(typed(), QStringLiteral("once"));
         QCOMPARE(trayItemCount(), 1);
         QVERIFY(kept.stop());
+    }
+
+    // Typed texts may be secrets: the program cannot be dumped, and SIGQUIT ends it as
+    // SIGTERM does rather than by writing a core.
+    void quitSignalEndsItWithoutACore()
+    {
+        // Without CAP_SYS_PTRACE on either side (a user never has it; root gives it up here),
+        // a process may open another one's memory only when that one is dumpable.
+        const auto withoutPtrace = [] {
+            if (prctl(PR_CAPBSET_DROP, CAP_SYS_PTRACE, 0, 0, 0) != 0 && geteuid() == 0)
+                _exit(125);
+        };
+        Keyloom keyloom(m_displayName, m_config->path(), m_runtime->path());
+        keyloom.process().setChildProcessModifier(withoutPtrace);
+        QVERIFY(startKeyloom(keyloom));
+        const qint64 pid = keyloom.process().processId();
+        QProcess reader;
+        reader.setChildProcessModifier(withoutPtrace);
+        reader.start(QStringLiteral("head"),
+                     {QStringLiteral("-c0"), QStringLiteral("/proc/%1/mem").arg(pid)});
+        QVERIFY(reader.waitForFinished(deadlineMs));
+        QCOMPARE(reader.exitCode(), 1); // could not open it
+
+        QCOMPARE(kill(pid_t(pid), SIGQUIT), 0);
+        QVERIFY(keyloom.process().waitForFinished(deadlineMs));
+        if (keyloom.process().exitStatus() == QProcess::NormalExit)
+            QCOMPARE(keyloom.process().exitCode(), 0);
+        else
+            QCOMPARE(keyloom.process().exitCode(), SIGTERM);
     }
 
     void typedTextNeverReachesTheOutput()

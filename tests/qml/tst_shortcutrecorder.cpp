@@ -211,12 +211,23 @@ void TestShortcutRecorder::buttonsShowShortcuts()
     QVERIFY(f.open());
     QQuickItem *mainLabel = f.item(QStringLiteral("mainRecorder"))->property("contentItem").value<QQuickItem *>();
     QQuickItem *prevLabel = f.item(QStringLiteral("prevRecorder"))->property("contentItem").value<QQuickItem *>();
+    // The tooltip says the symbols in words.
+    const auto toolTip = [&f](const char *recorder) {
+        for (QObject *child : f.item(QString::fromLatin1(recorder))->children()) {
+            if (child->inherits("QQuickToolTipAttached"))
+                return child->property("text").toString();
+        }
+        return QString();
+    };
     QCOMPARE(textOf(mainLabel), QStringLiteral("⌃⌘;"));
+    QCOMPARE(toolTip("mainRecorder"), QStringLiteral("Ctrl+Super+;"));
     QCOMPARE(textOf(prevLabel), QStringLiteral("⌃⌥⌘;"));
+    QCOMPARE(toolTip("prevRecorder"), QStringLiteral("Ctrl+Alt+Super+;"));
     QVERIFY(mainLabel->width() >= 100);
     // A change from elsewhere shows at once.
     f.state->setHotkeyShift(true);
     QCOMPARE(textOf(mainLabel), QStringLiteral("⌃⇧⌘;"));
+    QCOMPARE(toolTip("mainRecorder"), QStringLiteral("Ctrl+Shift+Super+;"));
     QCOMPARE(textOf(f.item(QStringLiteral("shortcutHint"))),
              QStringLiteral("Click a button, then press your desired key combination."));
 }

@@ -3,8 +3,14 @@
 #include "snippets/SnippetText.h"
 
 #include <QAbstractItemModelTester>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <algorithm>
+#include <cmath>
 
 // The "Snippets" section: the mode picker, the list model's row signals, the add row,
 // the rows' markers and buttons, reordering by drag, and the status line.
@@ -19,6 +25,8 @@ private slots:
     void shiftReturnWritesLineBreak();
     void blankReturnAddsNothing();
     void modeSwitchShowsList();
+    void selectedModeStandsOut_data();
+    void selectedModeStandsOut();
     void rowsMarked();
     void markerSelectsTextDoesNot();
     void resetToFirst();
@@ -37,6 +45,20 @@ private:
 };
 
 namespace {
+
+// Contrast ratio of two colours as WCAG defines it.
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
 
 void typeText(QWindow *window, const QString &text)
 {
@@ -206,6 +228,47 @@ void TestSnippetEditor::modeSwitchShowsList()
     QCOMPARE(f.state->typingMode(), TypingMode::Clipboard);
     QVERIFY(!frame->isVisible());
     QCOMPARE(texts(*f.state), QStringList{"one"});
+}
+
+void TestSnippetEditor::selectedModeStandsOut_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light") << false;
+    // A dark theme whose highlight is nearly as dark as its buttons.
+    QTest::newRow("dark") << true;
+}
+
+void TestSnippetEditor::selectedModeStandsOut()
+{
+    QFETCH(bool, dark);
+    const QPalette saved = QGuiApplication::palette();
+    const auto restore = qScopeGuard([&saved] { QGuiApplication::setPalette(saved); });
+    if (dark) {
+        QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x2d, 0x2d, 0x2d));
+        palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+        palette.setColor(QPalette::Highlight, QColor(0x15, 0x53, 0x9e));
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        QGuiApplication::setPalette(palette);
+    }
+    SettingsFixture f;
+    QVERIFY(f.open());
+    for (const bool listMode : {false, true}) {
+        QQuickItem *selected =
+            f.item(listMode ? QStringLiteral("modePlaylist") : QStringLiteral("modeClipboard"));
+        QQuickItem *other =
+            f.item(listMode ? QStringLiteral("modeClipboard") : QStringLiteral("modePlaylist"));
+        f.click(selected);
+        QTRY_VERIFY(selected->property("checked").toBool());
+        const QImage image = f.window()->grabWindow();
+        // The fill inside the border, before the text begins.
+        const auto fill = [&](QQuickItem *segment) {
+            const QPointF at = segment->mapToScene(QPointF(4, segment->height() / 2));
+            return image.pixelColor((at * f.window()->devicePixelRatio()).toPoint());
+        };
+        QVERIFY2(contrast(fill(selected), fill(other)) >= 3.0,
+                 qPrintable(fill(selected).name() + QLatin1Char('/') + fill(other).name()));
+    }
 }
 
 void TestSnippetEditor::rowsMarked()

@@ -34,8 +34,10 @@ void watch(QByteArray displayName)
         X11SpareKeys(display, X11SpareKeys::Leftovers::AlsoOfThisProcess);
         XCloseDisplay(display);
     }
-    std::signal(sig, SIG_DFL);
-    kill(getpid(), sig);
+    // SIGQUIT ends us as SIGTERM does: its own default would try to dump a core.
+    const int ending = sig == SIGQUIT ? SIGTERM : sig;
+    std::signal(ending, SIG_DFL);
+    kill(getpid(), ending);
 }
 
 } // namespace
