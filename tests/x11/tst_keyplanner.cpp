@@ -85,10 +85,9 @@ void TestKeyPlanner::plans()
         KeyPlanner planner(keymap);
         KeyPlanner::ModMask locked = 0;
         if (locks.contains(QLatin1String("caps")))
-            locked |= planner.capsLockMask();
+            locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
         if (locks.contains(QLatin1String("num")))
-            locked |= planner.numLockMask();
-        QVERIFY(!locks.contains(QLatin1String("num")) || planner.numLockMask());
+            locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
         std::vector<KeyPlanner::Keycode> heldKeys;
         if (!held.isEmpty())
             heldKeys.push_back(xkb_keymap_key_by_name(keymap, held.toLatin1().constData()));

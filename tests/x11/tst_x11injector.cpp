@@ -3,7 +3,6 @@
 
 #include "platform/x11/X11DeferredRestore.h"
 #include "platform/x11/X11KeyInjector.h"
-#include "platform/x11/X11SpareKeys.h"
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"
 
@@ -79,6 +78,21 @@ QString manyDistinct(int count)
         text += QChar(0x4E00 + i * 7);
     return text;
 }
+
+// One run through the real injector on a worker thread; finished is -1 until it ends.
+struct Run {
+    Run(KeyInjector &injector, const QString &text, double delayMs)
+    {
+        TypingRunParams params;
+        params.text = text;
+        params.delayMs = delayMs;
+        run = std::make_unique<TypingRun>(injector, pauser, params,
+                                          [this](bool completed) { finished = completed; });
+    }
+    RealPauser pauser;
+    std::atomic<int> finished{-1};
+    std::unique_ptr<TypingRun> run;
+};
 
 QString programPath(Client client)
 {
@@ -215,18 +229,12 @@ void TestX11Injector::typeInto(Client client, const QString &text, double delayM
 
     const QByteArray keymapBefore = keymapSnapshot(m_display);
     X11KeyInjector injector(m_displayName);
-    RealPauser pauser;
-    std::atomic<int> finished{-1};
-    TypingRunParams params;
-    params.text = text;
-    params.delayMs = delayMs;
-    auto run = std::make_unique<TypingRun>(injector, pauser, params,
-                                           [&finished](bool completed) { finished = completed; });
+    Run run(injector, text, delayMs);
     const QString expected = expectedText(text, client);
     const int deadline = 30000 + int(text.size() * (delayMs + 20) * 3);
-    QTRY_VERIFY_WITH_TIMEOUT(finished != -1, deadline);
-    QCOMPARE(finished.load(), 1);
-    run.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
+    QCOMPARE(run.finished.load(), 1);
+    run.run.reset();
     if (client == Client::QtField) {
         QTRY_COMPARE_WITH_TIMEOUT((target.poll(), target.text()), expected, deadline);
     } else {
@@ -394,36 +402,29 @@ void TestX11Injector::cancelledRunLeavesNothingBehind()
                          m_displayName));
     const QByteArray keymapBefore = keymapSnapshot(m_display);
     X11KeyInjector injector(m_displayName);
-    RealPauser pauser;
-    std::atomic<int> finished{-1};
-    TypingRunParams params;
-    params.text = text;
-    params.delayMs = 5;
-    auto run = std::make_unique<TypingRun>(injector, pauser, params,
-                                           [&finished](bool completed) { finished = completed; });
+    Run stopped(injector, text, 5);
     QTRY_VERIFY_WITH_TIMEOUT((target.poll(), target.presses().size() > typedBeforeStop), 60000);
-    run->requestStop();
+    stopped.run->requestStop();
     // Typing the whole cluster would take minutes.
-    QTRY_VERIFY_WITH_TIMEOUT(finished != -1, 5000);
-    QCOMPARE(finished.load(), 0);
-    run.reset();
-    // Everything typed before the stop arrived, in order; nothing after, even late.
-    QTest::qWait(int(X11SpareKeys::gracePeriod.count()) + 200);
-    target.poll();
-    const QString expected = expectedText(params.text, Client::Recorder);
-    QVERIFY(target.text().size() < expected.size());
-    QCOMPARE(target.text(), expected.left(target.text().size()));
+    QTRY_VERIFY_WITH_TIMEOUT(stopped.finished != -1, 5000);
+    QCOMPARE(stopped.finished.load(), 0);
+    stopped.run.reset();
+    QVERIFY(target.sync(m_display, 30000));
+    // Everything typed before the stop arrived, in order and whole.
+    const QString beforeStop = target.text();
+    const QString expected = expectedText(text, Client::Recorder);
+    QVERIFY(beforeStop.size() < expected.size());
+    QCOMPARE(beforeStop, expected.left(beforeStop.size()));
     QCOMPARE(keysDown(m_display), QList<unsigned>{});
 
-    // A run started at once after the stop types every character, more than the spare keys hold.
-    target.clear();
-    finished = -1;
-    params.text = manyDistinct(m_spareKeys * 4 + 20);
-    run = std::make_unique<TypingRun>(injector, pauser, params,
-                                      [&finished](bool completed) { finished = completed; });
-    QTRY_VERIFY_WITH_TIMEOUT(finished != -1, 60000);
-    run.reset();
-    QTRY_COMPARE_WITH_TIMEOUT((target.poll(), target.text()), params.text, 60000);
+    // A run started at once takes over the stopped run's spare keys and types every character,
+    // more than they hold; nothing of the stopped run comes late between.
+    const QString next = manyDistinct(m_spareKeys * 4 + 20);
+    Run run(injector, next, 5);
+    QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 60000);
+    run.run.reset();
+    QVERIFY(target.sync(m_display, 60000));
+    QCOMPARE(target.text(), beforeStop + next);
     // The keymap comes back once the last keys can no longer be in flight.
     QTRY_COMPARE_WITH_TIMEOUT(keymapSnapshot(m_display), keymapBefore, 20000);
 }

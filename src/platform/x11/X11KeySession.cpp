@@ -76,8 +76,9 @@ X11KeySession::X11KeySession(Display *display, QByteArray displayName, int xkbEv
         m_spareKeys->invalidate(); // the keymap may have changed while they were parked
     else
         m_spareKeys = std::make_unique<X11SpareKeys>(m_display);
-    drainEvents();
-    loadKeymap();
+    // Events queued on an adopted connection may already have loaded it.
+    if (!drainEvents())
+        loadKeymap();
 }
 
 X11KeySession::~X11KeySession()
@@ -271,7 +272,7 @@ void X11KeySession::fakeKey(quint8 xKeyCode, bool down)
         m_down.remove(xKeyCode);
 }
 
-void X11KeySession::drainEvents()
+bool X11KeySession::drainEvents()
 {
     bool changed = false;
     while (XPending(m_display)) {
@@ -287,6 +288,7 @@ void X11KeySession::drainEvents()
         m_spareKeys->invalidate();
         loadKeymap();
     }
+    return changed;
 }
 
 void X11KeySession::loadKeymap()

@@ -44,7 +44,8 @@ private:
         quint32 spareKeysym = 0; // set when the key is a spare one
     };
 
-    void drainEvents();
+    /// Reads pending events; true when the keymap changed and was loaded again.
+    bool drainEvents();
     void loadKeymap();
     void readState();
     void fakeKey(quint8 xKeyCode, bool down);

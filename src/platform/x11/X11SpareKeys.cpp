@@ -333,12 +333,6 @@ std::optional<X11SpareKeys::Binding> X11SpareKeys::bindingFor(quint32 keysym, un
     return std::nullopt;
 }
 
-bool X11SpareKeys::owns(quint8 keyCode) const
-{
-    return std::any_of(m_slots.begin(), m_slots.end(),
-                       [keyCode](const Slot &s) { return s.keyCode == keyCode; });
-}
-
 std::vector<quint8> X11SpareKeys::keyCodes() const
 {
     std::vector<quint8> codes;

@@ -4,7 +4,6 @@
 #include <QtGlobal>
 
 #include <array>
-#include <bit>
 #include <chrono>
 #include <optional>
 #include <stop_token>
@@ -67,8 +66,7 @@ public:
     /// Where a keysym is bound on a reachable level.
     std::optional<Binding> bindingFor(quint32 keysym, unsigned levels) const;
 
-    /// Whether the keycode is one of the spare ones, bound or not.
-    bool owns(quint8 keyCode) const;
+    /// The spare keycodes, bound or not.
     std::vector<quint8> keyCodes() const;
 
     /// When a bound keycode was last pressed.

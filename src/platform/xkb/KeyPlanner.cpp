@@ -27,19 +27,6 @@ KeyPlanner::KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded)
     : m_keymap(xkb_keymap_ref(keymap)), m_scratch(xkb_state_new(keymap)),
       m_excluded(std::move(excluded))
 {
-    // The lock masks do not depend on the layout: find them once by toggling the keys.
-    const Keycode last = std::min<Keycode>(xkb_keymap_max_keycode(m_keymap), maxKeycode);
-    for (Keycode kc = xkb_keymap_min_keycode(m_keymap); kc <= last; ++kc) {
-        xkb_state *probe = xkb_state_new(m_keymap);
-        const xkb_keysym_t sym = xkb_state_key_get_one_sym(probe, kc);
-        if (sym == XKB_KEY_Caps_Lock || sym == XKB_KEY_Num_Lock) {
-            xkb_state_update_key(probe, kc, XKB_KEY_DOWN);
-            xkb_state_update_key(probe, kc, XKB_KEY_UP);
-            const ModMask locked = xkb_state_serialize_mods(probe, XKB_STATE_MODS_LOCKED) & 0xff;
-            (sym == XKB_KEY_Caps_Lock ? m_capsLockMask : m_numLockMask) |= locked;
-        }
-        xkb_state_unref(probe);
-    }
     findShiftKeys();
 }
 
@@ -77,12 +64,13 @@ void KeyPlanner::findShiftKeys()
 {
     for (ShiftKeyInfo &info : m_shifts)
         info = {};
+    // Only shift keys are pressed on the probe, and released again, so one probe serves all.
+    xkb_state *probe = xkb_state_new(m_keymap);
+    xkb_state_update_mask(probe, 0, 0, 0, 0, 0, m_layout);
     const Keycode last = std::min<Keycode>(xkb_keymap_max_keycode(m_keymap), maxKeycode);
     for (Keycode kc = xkb_keymap_min_keycode(m_keymap); kc <= last; ++kc) {
         if (m_excluded.contains(kc) || m_held.contains(kc))
             continue;
-        xkb_state *probe = xkb_state_new(m_keymap);
-        xkb_state_update_mask(probe, 0, 0, 0, 0, 0, m_layout);
         const xkb_keysym_t sym = xkb_state_key_get_one_sym(probe, kc);
         int slot = -1;
         if (sym == XKB_KEY_Shift_L || sym == XKB_KEY_Shift_R)
@@ -91,33 +79,40 @@ void KeyPlanner::findShiftKeys()
             slot = 1;
         else if (sym == XKB_KEY_ISO_Level5_Shift)
             slot = 2;
-        if (slot >= 0) {
-            // Only a key that sets modifiers while held, nothing latched, locked or switched.
-            const xkb_state_component changed = xkb_state_update_key(probe, kc, XKB_KEY_DOWN);
-            const ModMask mask = xkb_state_serialize_mods(probe, XKB_STATE_MODS_DEPRESSED) & 0xff;
-            const bool plain = !(
-                changed & ~(XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_EFFECTIVE | XKB_STATE_LEDS));
-            // Keys a keyboard really has first; <LVL3> and the like no physical key carries.
-            const char *name = xkb_keymap_key_get_name(m_keymap, kc);
-            int rank = 5;
-            if (named(name, "LFSH") || named(name, "RALT"))
-                rank = 0;
-            else if (named(name, "RTSH"))
-                rank = 1;
-            else if (startsWith(name, "LVL") || named(name, "MDSW"))
-                rank = 8;
-            ShiftKeyInfo &info = m_shifts[slot];
-            if (plain && mask && (!info.key || rank < info.rank))
-                info = {kc, mask, rank};
-        }
-        xkb_state_unref(probe);
+        if (slot < 0)
+            continue;
+        // Only a key that sets modifiers while held, nothing latched, locked or switched.
+        const xkb_state_component changed = xkb_state_update_key(probe, kc, XKB_KEY_DOWN);
+        const ModMask mask = xkb_state_serialize_mods(probe, XKB_STATE_MODS_DEPRESSED) & 0xff;
+        xkb_state_update_key(probe, kc, XKB_KEY_UP);
+        const bool plain =
+            !(changed & ~(XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_EFFECTIVE | XKB_STATE_LEDS));
+        // Keys a keyboard really has first; <LVL3> and the like no physical key carries.
+        const char *name = xkb_keymap_key_get_name(m_keymap, kc);
+        int rank = 5;
+        if (named(name, "LFSH") || named(name, "RALT"))
+            rank = 0;
+        else if (named(name, "RTSH"))
+            rank = 1;
+        else if (startsWith(name, "LVL") || named(name, "MDSW"))
+            rank = 8;
+        ShiftKeyInfo &info = m_shifts[slot];
+        if (plain && mask && (!info.key || rank < info.rank))
+            info = {kc, mask, rank};
     }
+    xkb_state_unref(probe);
 }
 
 void KeyPlanner::index()
 {
     m_candidates.clear();
     m_indexed = true;
+    const auto freshProbe = [this] {
+        xkb_state *state = xkb_state_new(m_keymap);
+        xkb_state_update_mask(state, 0, 0, 0, 0, 0, m_layout);
+        return state;
+    };
+    xkb_state *probe = freshProbe();
     const Keycode last = std::min<Keycode>(xkb_keymap_max_keycode(m_keymap), maxKeycode);
     for (Keycode kc = xkb_keymap_min_keycode(m_keymap); kc <= last; ++kc) {
         if (m_excluded.contains(kc) || m_held.contains(kc))
@@ -126,12 +121,15 @@ void KeyPlanner::index()
         // Keypad keys change meaning with NumLock.
         if (!name || startsWith(name, "KP"))
             continue;
-        xkb_state *probe = xkb_state_new(m_keymap);
-        xkb_state_update_mask(probe, 0, 0, 0, 0, 0, m_layout);
         const xkb_layout_index_t layout = xkb_state_key_get_layout(probe, kc);
-        // Modifier, lock and group keys change the state: never used for text.
+        // Modifier, lock and group keys change the state: never used for text. Such a key
+        // may leave a lock behind, so the probe starts afresh after it.
         const bool changesState = xkb_state_update_key(probe, kc, XKB_KEY_DOWN) != 0;
-        xkb_state_unref(probe);
+        xkb_state_update_key(probe, kc, XKB_KEY_UP);
+        if (changesState) {
+            xkb_state_unref(probe);
+            probe = freshProbe();
+        }
         if (changesState || layout == XKB_LAYOUT_INVALID)
             continue;
         // The extra ISO key reads as another character on a guest's 104-key keyboard.
@@ -143,6 +141,7 @@ void KeyPlanner::index()
                 m_candidates[syms[0]].push_back({kc, level, rank});
         }
     }
+    xkb_state_unref(probe);
 }
 
 std::optional<KeyPlanner::Plan> KeyPlanner::plan(Keysym keysym)

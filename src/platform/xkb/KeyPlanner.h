@@ -52,10 +52,8 @@ public:
     /// The key to hold for a shift bit; nothing when the layout has none.
     std::optional<Keycode> shiftKey(Shift shift) const;
 
-    /// The real modifiers (X masks, bits 0..7) a shift bit sets, the locks' masks.
+    /// The real modifiers (X masks, bits 0..7) a shift bit sets.
     ModMask shiftMask(Shift shift) const;
-    ModMask capsLockMask() const { return m_capsLockMask; }
-    ModMask numLockMask() const { return m_numLockMask; }
 
     /// The modifiers the held keys set.
     ModMask heldMods() const { return m_heldMods; }
@@ -79,8 +77,6 @@ private:
     xkb_state *m_scratch;
     std::unordered_set<Keycode> m_excluded;
     ShiftKeyInfo m_shifts[3];
-    ModMask m_capsLockMask = 0;
-    ModMask m_numLockMask = 0;
     std::uint32_t m_layout = 0;
     ModMask m_lockedMods = 0;
     ModMask m_heldMods = 0;
