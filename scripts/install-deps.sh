@@ -7,6 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     # packaging: CPack's shared-library dependency scan runs file(1)
     file
+    # fuzzing: clang with libFuzzer and its sanitizer runtimes
+    clang libclang-rt-14-dev
     # Qt 6
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
     qt6-svg-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
