@@ -1,16 +1,15 @@
 // Matching key presses to shortcuts, registration, and the texts that name shortcuts.
 #include "FakePlatform.h"
+#include "StreamCapture.h"
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/KeyNames.h"
 #include "model/AppState.h"
 #include "platform/KeyCodes.h"
 
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 
-#include <cstdio>
-#include <unistd.h>
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -18,32 +17,10 @@ constexpr quint64 shift = ModifierFlag::Shift;
 constexpr quint64 control = ModifierFlag::Control;
 constexpr quint64 option = ModifierFlag::Option;
 constexpr quint64 command = ModifierFlag::Command;
+constexpr quint64 cc = control | command;
+constexpr quint64 coc = control | option | command;
 constexpr quint64 capsLock = 0x10000;
 constexpr quint64 function = 0x800000;
-
-// Captures what the code under test prints on standard output.
-class StdoutCapture {
-public:
-    StdoutCapture()
-    {
-        m_file.open();
-        std::fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    QString finish()
-    {
-        std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
-        close(m_saved);
-        m_file.seek(0);
-        return QString::fromUtf8(m_file.readAll());
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 } // namespace
 
@@ -62,23 +39,40 @@ private slots:
         QTest::addColumn<quint64>("flags");
         QTest::addColumn<QString>("called"); // "main", "prev", "esc" or ""
 
-        const quint64 cc = control | command;
-        const quint64 coc = control | option | command;
-        QTest::newRow("main") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << cc << "main";
-        QTest::newRow("main, caps lock on") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << (cc | capsLock) << "main";
-        QTest::newRow("main, fn bit") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << (cc | function) << "main";
-        QTest::newRow("main, extra shift") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << (cc | shift) << "";
-        QTest::newRow("main, one modifier missing") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << control << "";
-        QTest::newRow("other key") << quint16(41) << cc << quint16(41) << coc << true << quint16(40) << cc << "";
-        QTest::newRow("prev") << quint16(41) << cc << quint16(41) << coc << true << quint16(41) << coc << "prev";
-        QTest::newRow("prev disabled") << quint16(41) << cc << quint16(41) << coc << false << quint16(41) << coc << "";
-        QTest::newRow("prev disabled, esc") << quint16(41) << cc << quint16(53) << coc << false << quint16(53) << coc << "esc";
-        QTest::newRow("main equals prev") << quint16(41) << cc << quint16(41) << cc << true << quint16(41) << cc << "main";
-        QTest::newRow("esc bare") << quint16(41) << cc << quint16(41) << coc << true << quint16(53) << quint64(0) << "esc";
-        QTest::newRow("esc with modifiers") << quint16(41) << cc << quint16(41) << coc << true << quint16(53) << (shift | option | capsLock) << "esc";
-        QTest::newRow("esc is main") << quint16(53) << quint64(0) << quint16(41) << coc << true << quint16(53) << quint64(0) << "main";
-        QTest::newRow("esc is main, with shift") << quint16(53) << quint64(0) << quint16(41) << coc << true << quint16(53) << shift << "esc";
-        QTest::newRow("no modifiers") << quint16(0) << quint64(0) << quint16(41) << coc << true << quint16(0) << quint64(0) << "main";
+        // Main is ⌃⌘; and previous ⌃⌥⌘; unless a row says otherwise.
+        struct Row {
+            const char *name;
+            quint16 key;
+            quint64 flags;
+            const char *called;
+            quint16 mainKey = 41;
+            quint64 mainMods = cc;
+            quint16 prevKey = 41;
+            quint64 prevMods = coc;
+            bool prevEnabled = true;
+        };
+        const Row rows[] = {
+            {"main", 41, cc, "main"},
+            {"main, caps lock on", 41, cc | capsLock, "main"},
+            {"main, fn bit", 41, cc | function, "main"},
+            {"main, extra shift", 41, cc | shift, ""},
+            {"main, one modifier missing", 41, control, ""},
+            {"other key", 40, cc, ""},
+            {"prev", 41, coc, "prev"},
+            {"prev disabled", 41, coc, "", 41, cc, 41, coc, false},
+            {"prev disabled, esc", 53, coc, "esc", 41, cc, 53, coc, false},
+            {"main equals prev", 41, cc, "main", 41, cc, 41, cc},
+            {"esc bare", 53, 0, "esc"},
+            {"esc with modifiers", 53, shift | option | capsLock, "esc"},
+            {"esc is main", 53, 0, "main", 53, 0},
+            {"esc is main, with shift", 53, shift, "esc", 53, 0},
+            {"no modifiers", 0, 0, "main", 0, 0},
+        };
+        for (const Row &r : rows) {
+            QTest::newRow(r.name) << r.mainKey << r.mainMods << r.prevKey << r.prevMods
+                                  << r.prevEnabled << r.key << r.flags
+                                  << QString::fromLatin1(r.called);
+        }
     }
 
     void matching()
@@ -92,6 +86,7 @@ private slots:
         QFETCH(quint64, flags);
         QFETCH(QString, called);
 
+        // A press is swallowed exactly when a callback takes it.
         for (const bool answer : {true, false}) {
             FakeKeyboardTap tap;
             HotkeyManager manager(tap);
@@ -101,10 +96,15 @@ private slots:
             manager.prevModifiers = prevMods;
             manager.prevEnabled = prevEnabled;
             QStringList calls;
-            manager.onHotkeyTriggered = [&] { calls << QStringLiteral("main"); return answer; };
-            manager.onPrevTriggered = [&] { calls << QStringLiteral("prev"); return answer; };
-            manager.onEscapePressed = [&] { calls << QStringLiteral("esc"); return answer; };
-
+            const auto record = [&](const char *name) {
+                return [&calls, name, answer] {
+                    calls << QString::fromLatin1(name);
+                    return answer;
+                };
+            };
+            manager.onHotkeyTriggered = record("main");
+            manager.onPrevTriggered = record("prev");
+            manager.onEscapePressed = record("esc");
             const bool swallowed = manager.handleTapEvent(key, flags);
             QCOMPARE(calls, called.isEmpty() ? QStringList() : QStringList{called});
             QCOMPARE(swallowed, !called.isEmpty() && answer);
@@ -117,7 +117,7 @@ private slots:
         HotkeyManager manager(tap);
         bool escCalled = false;
         manager.onEscapePressed = [&] { return escCalled = true; };
-        QVERIFY(!manager.handleTapEvent(41, control | command));
+        QVERIFY(!manager.handleTapEvent(41, cc));
         QVERIFY(!escCalled);
     }
 
@@ -130,7 +130,7 @@ private slots:
             manager.installTap();
             QVERIFY(tap.installed);
             QCOMPARE(tap.installs, 2);
-            QCOMPARE(tap.watched, (QList<KeyCombo>{{41, control | command}}));
+            QCOMPARE(tap.watched, (QList<KeyCombo>{{41, cc}}));
             manager.removeTap();
             manager.removeTap();
             QVERIFY(!tap.installed);
@@ -144,81 +144,45 @@ private slots:
         FakeKeyboardTap tap;
         HotkeyManager manager(tap);
         manager.prevKeyCode = 41;
-        manager.prevModifiers = control | option | command;
+        manager.prevModifiers = coc;
         manager.prevEnabled = true;
 
         tap.refuseInstall = true;
-        StdoutCapture refused;
+        StreamCapture refused(STDOUT_FILENO);
         manager.installTap();
         QCOMPARE(refused.finish(),
-                 QStringLiteral("[Keyloom] Failed to create event tap - check Accessibility permissions.\n"));
+                 "[Keyloom] Failed to create event tap - check Accessibility permissions.\n");
         QVERIFY(!manager.isInstalled());
 
         tap.refuseInstall = false;
-        tap.takenByOthers = {{41, control | command}};
-        StdoutCapture taken;
+        tap.takenByOthers = {{41, cc}};
+        StreamCapture taken(STDOUT_FILENO);
         manager.installTap();
-        QCOMPARE(taken.finish(),
-                 QStringLiteral("[Keyloom] Shortcut ⌃⌘; is already in use by another application.\n"));
+        QCOMPARE(QString::fromUtf8(taken.finish()),
+                 u"[Keyloom] Shortcut ⌃⌘; is already in use by another application.\n"_s);
         QVERIFY(manager.isInstalled());
         QCOMPARE(tap.watched.size(), 2); // the other shortcut is still watched
     }
 
+    // Recorded shortcuts reach the manager only through updateHotkey, all fields at once.
     void registration()
     {
         QTemporaryDir dir;
         FakePlatform fake;
-        AppState state(fake.platform(), dir.filePath(QStringLiteral("k.conf")), fake.pauser);
+        AppState state(fake.platform(), dir.filePath(u"k.conf"_s), fake.pauser);
         HotkeyManager &manager = state.hotkeyManager();
-        QCOMPARE(manager.keyCode, quint16(41));
-        QCOMPARE(manager.modifiers, quint64(0x140000));
-        QCOMPARE(manager.prevKeyCode, quint16(41));
-        QCOMPARE(manager.prevModifiers, quint64(0x1C0000));
-        QVERIFY(manager.prevEnabled);
+        QCOMPARE(fake.tap.watched, (QList<KeyCombo>{{41, cc}, {41, coc}}));
         QCOMPARE(fake.tap.installs, 1);
-
-        // Recording control + shift + K.
         state.setHotkeyKeyCode(40);
         state.setHotkeyCommand(false);
         state.setHotkeyShift(true);
-        QCOMPARE(manager.keyCode, quint16(41)); // assignments alone do not reach the manager
+        QCOMPARE(manager.keyCode, quint16(41));
         state.updateHotkey();
-        QCOMPARE(manager.keyCode, quint16(40));
-        QCOMPARE(manager.modifiers, quint64(0x60000));
-        QCOMPARE(manager.prevModifiers, quint64(0x1C0000));
+        QCOMPARE(fake.tap.watched, (QList<KeyCombo>{{40, control | shift}, {41, coc}}));
         QCOMPARE(fake.tap.installs, 2);
     }
 
-    void keyNames_data()
-    {
-        QTest::addColumn<quint16>("code");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("A") << quint16(0) << "A";
-        QTest::newRow("semicolon") << quint16(41) << ";";
-        QTest::newRow("backslash") << quint16(42) << "\\";
-        QTest::newRow("6 before 5") << quint16(22) << "6";
-        QTest::newRow("5 after 6") << quint16(23) << "5";
-        QTest::newRow("return") << quint16(36) << "Return";
-        QTest::newRow("space") << quint16(49) << "Space";
-        QTest::newRow("escape") << quint16(53) << "Escape";
-        QTest::newRow("F1") << quint16(122) << "F1";
-        QTest::newRow("F13") << quint16(105) << "F13";
-        QTest::newRow("up") << quint16(126) << "Up";
-        QTest::newRow("unnamed 10") << quint16(10) << "Key10";
-        QTest::newRow("unnamed 76") << quint16(76) << "Key76";
-        QTest::newRow("unnamed 117") << quint16(117) << "Key117";
-        QTest::newRow("unnamed 127") << quint16(127) << "Key127";
-        QTest::newRow("largest") << quint16(65535) << "Key65535";
-    }
-
-    void keyNames()
-    {
-        QFETCH(quint16, code);
-        QFETCH(QString, name);
-        QCOMPARE(keyName(code), name);
-    }
-
-    void displayStrings_data()
+    void shortcutTexts_data()
     {
         QTest::addColumn<qint64>("code");
         QTest::addColumn<bool>("ctrl");
@@ -227,22 +191,29 @@ private slots:
         QTest::addColumn<bool>("cmd");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("words");
-        QTest::newRow("default main") << qint64(41) << true << false << false << true << "⌃⌘;"
-                                      << "Ctrl+Super+;";
-        QTest::newRow("default previous") << qint64(41) << true << true << false << true << "⌃⌥⌘;"
-                                          << "Ctrl+Alt+Super+;";
-        QTest::newRow("all four") << qint64(49) << true << true << true << true << "⌃⌥⇧⌘Space"
-                                  << "Ctrl+Alt+Shift+Super+Space";
-        QTest::newRow("none") << qint64(53) << false << false << false << false << "Escape"
-                              << "Escape";
+        QTest::newRow("default main")
+            << 41ll << true << false << false << true << u"⌃⌘;"_s << u"Ctrl+Super+;"_s;
+        QTest::newRow("all four") << 49ll << true << true << true << true << u"⌃⌥⇧⌘Space"_s
+                                  << u"Ctrl+Alt+Shift+Super+Space"_s;
+        QTest::newRow("none") << 53ll << false << false << false << false << u"Escape"_s
+                              << u"Escape"_s;
+        QTest::newRow("6 before 5")
+            << 22ll << false << false << true << false << u"⇧6"_s << u"Shift+6"_s;
+        QTest::newRow("backslash")
+            << 42ll << false << true << false << false << u"⌥\\"_s << u"Alt+\\"_s;
+        QTest::newRow("F13") << 105ll << false << false << false << true << u"⌘F13"_s
+                             << u"Super+F13"_s;
+        QTest::newRow("unnamed") << 117ll << true << false << false << false << u"⌃Key117"_s
+                                 << u"Ctrl+Key117"_s;
+        QTest::newRow("largest") << 65535ll << false << false << false << false << u"Key65535"_s
+                                 << u"Key65535"_s;
         QTest::newRow("out of range")
-            << qint64(70000) << true << false << false << false << "⌃Key70000"
-            << "Ctrl+Key70000";
-        QTest::newRow("negative") << qint64(-3) << false << false << false << false << "Key-3"
-                                  << "Key-3";
+            << 70000ll << true << false << false << false << u"⌃Key70000"_s << u"Ctrl+Key70000"_s;
+        QTest::newRow("negative") << -3ll << false << false << false << false << u"Key-3"_s
+                                  << u"Key-3"_s;
     }
 
-    void displayStrings()
+    void shortcutTexts()
     {
         QFETCH(qint64, code);
         QFETCH(bool, ctrl);

@@ -17,12 +17,6 @@ QList<RecordedStep> Recorder::steps() const
     return m_steps;
 }
 
-qsizetype Recorder::count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_steps.size();
-}
-
 bool Recorder::waitForCount(qsizetype n, std::chrono::milliseconds deadline)
 {
     std::unique_lock lock(m_mutex);
@@ -44,14 +38,6 @@ QString Recorder::typedText() const
             typed += step.text;
     }
     return typed;
-}
-
-void Recorder::clear()
-{
-    std::lock_guard lock(m_mutex);
-    m_steps.clear();
-    m_queries.clear();
-    m_prepared.clear();
 }
 
 void Recorder::setKeyDown(quint16 keyCode, bool down)
@@ -98,6 +84,10 @@ public:
     void postKey(quint16 keyCode, bool down, QStringView text) override
     {
         m_recorder.add({down ? RecordedStep::Down : RecordedStep::Up, keyCode, text.toString(), 0});
+    }
+    std::chrono::nanoseconds takeTimeSpent() override
+    {
+        return std::chrono::nanoseconds(m_recorder.spentNs.load());
     }
 
 private:

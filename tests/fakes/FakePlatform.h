@@ -40,12 +40,10 @@ class Recorder {
 public:
     void add(RecordedStep step);
     QList<RecordedStep> steps() const;
-    qsizetype count() const;
     /// Waits (with a deadline) until at least n steps were recorded.
     bool waitForCount(qsizetype n, std::chrono::milliseconds deadline = std::chrono::seconds(20));
     /// The text typed so far: Down events' texts, Return as "\n", Tab as "\t".
     QString typedText() const;
-    void clear();
 
     // Keys that report "down" to isKeyDown.
     void setKeyDown(quint16 keyCode, bool down);
@@ -59,6 +57,8 @@ public:
     // Sessions opened and closed.
     std::atomic<int> sessionsOpened = 0;
     std::atomic<int> sessionsClosed = 0;
+    /// What each session reports from takeTimeSpent, once per character.
+    std::atomic<qint64> spentNs = 0;
 
 private:
     mutable std::mutex m_mutex;
@@ -111,7 +111,8 @@ public:
     QList<KeyCombo> watch(const QList<KeyCombo> &combos, bool escape) override;
     std::optional<quint16> keyCodeForScanCode(quint32 nativeScanCode) const override;
 
-    /// Simulates a key-down; answers whether it was swallowed (a watched press no one handles passes).
+    /// Simulates a key-down; answers whether it was swallowed (a watched press no one handles
+    /// passes).
     bool press(quint16 keyCode, quint64 flags);
 
     bool refuseInstall = false;

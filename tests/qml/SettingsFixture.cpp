@@ -18,10 +18,12 @@ void collect(QQuickItem *item, const QString &name, QList<QQuickItem *> &out)
 
 SettingsFixture::SettingsFixture()
 {
-    state = std::make_unique<AppState>(fake.platform(), dir.filePath(QStringLiteral("k.conf")), fake.pauser);
+    state = std::make_unique<AppState>(fake.platform(), dir.filePath(QStringLiteral("k.conf")),
+                                       fake.pauser);
     settings = std::make_unique<SettingsWindow>(*state);
     auto handle = clockHandle;
-    settings->setPreviewClockFactory([handle] { return std::make_unique<ManualPreviewClock>(handle); });
+    settings->setPreviewClockFactory(
+        [handle] { return std::make_unique<ManualPreviewClock>(handle); });
 }
 
 SettingsFixture::~SettingsFixture()
@@ -48,17 +50,17 @@ void SettingsFixture::close()
     QTRY_VERIFY(!settings->window());
 }
 
-QList<QQuickItem *> SettingsFixture::items(const QString &objectName) const
+QList<QQuickItem *> SettingsFixture::items(const QString &objectName, QQuickItem *root) const
 {
     QList<QQuickItem *> out;
     if (QQuickWindow *w = settings->window())
-        collect(w->contentItem(), objectName, out);
+        collect(root ? root : w->contentItem(), objectName, out);
     return out;
 }
 
-QQuickItem *SettingsFixture::item(const QString &objectName) const
+QQuickItem *SettingsFixture::item(const QString &objectName, QQuickItem *root) const
 {
-    return items(objectName).value(0);
+    return items(objectName, root).value(0);
 }
 
 void SettingsFixture::reveal(QQuickItem *target) const
@@ -70,9 +72,11 @@ void SettingsFixture::reveal(QQuickItem *target) const
     for (QQuickItem *p = target->parentItem(); p; p = p->parentItem()) {
         if (!p->inherits("QQuickFlickable"))
             continue;
-        const QPointF inContent = target->mapToItem(p->childItems().value(0), QPointF(target->width() / 2, target->height() / 2));
+        const QPointF inContent = target->mapToItem(
+            p->childItems().value(0), QPointF(target->width() / 2, target->height() / 2));
         const double contentHeight = p->property("contentHeight").toDouble();
-        const double wanted = std::clamp(inContent.y() - p->height() / 2, 0.0, std::max(0.0, contentHeight - p->height()));
+        const double wanted = std::clamp(inContent.y() - p->height() / 2, 0.0,
+                                         std::max(0.0, contentHeight - p->height()));
         p->setProperty("contentY", wanted);
         QCoreApplication::processEvents();
     }
@@ -85,12 +89,13 @@ void SettingsFixture::click(QQuickItem *target) const
     QTest::mouseClick(settings->window(), Qt::LeftButton, {}, centre.toPoint());
 }
 
-void SettingsFixture::pressKey(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode, const QString &text) const
+void SettingsFixture::pressKey(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode,
+                               const QString &text) const
 {
-    QWindowSystemInterface::handleExtendedKeyEvent(settings->window(), QEvent::KeyPress, key, modifiers,
-                                                   nativeScanCode, 0, 0, text);
-    QWindowSystemInterface::handleExtendedKeyEvent(settings->window(), QEvent::KeyRelease, key, modifiers,
-                                                   nativeScanCode, 0, 0, text);
+    QWindowSystemInterface::handleExtendedKeyEvent(settings->window(), QEvent::KeyPress, key,
+                                                   modifiers, nativeScanCode, 0, 0, text);
+    QWindowSystemInterface::handleExtendedKeyEvent(settings->window(), QEvent::KeyRelease, key,
+                                                   modifiers, nativeScanCode, 0, 0, text);
     QWindowSystemInterface::flushWindowSystemEvents();
 }
 
@@ -106,4 +111,18 @@ int SettingsFixture::stepUntil(const QString &text, int limit) const
 QString textOf(const QQuickItem *item)
 {
     return item ? item->property("text").toString() : QString();
+}
+
+void reactivateApplication()
+{
+    using W = QWindowSystemInterface;
+    W::handleApplicationStateChanged<W::SynchronousDelivery>(Qt::ApplicationInactive, true);
+    W::handleApplicationStateChanged<W::SynchronousDelivery>(Qt::ApplicationActive, true);
+}
+
+void addBoolRows(const char *column, const char *whenFalse, const char *whenTrue)
+{
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenFalse) << false;
+    QTest::newRow(whenTrue) << true;
 }

@@ -9,42 +9,72 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <algorithm>
 #include <cmath>
 
-// The "Snippets" section: the mode picker, the list model's row signals, the add row,
-// the rows' markers and buttons, reordering by drag, and the status line.
-class TestSnippetEditor : public QObject {
-    Q_OBJECT
-private slots:
-    void trimming_data();
-    void trimming();
-    void addButtonFollowsField_data();
-    void addButtonFollowsField();
-    void returnAdds();
-    void shiftReturnWritesLineBreak();
-    void blankReturnAddsNothing();
-    void modeSwitchShowsList();
-    void selectedModeStandsOut_data();
-    void selectedModeStandsOut();
-    void rowsMarked();
-    void markerSelectsTextDoesNot();
-    void resetToFirst();
-    void clearAll();
-    void deleteCurrentRow();
-    void dragKeepsCurrent();
-    void dragScrollsAtTheEdge();
-    void indexBeyondEnd();
-    void modelSignalsAreFineGrained_data();
-    void modelSignalsAreFineGrained();
+using namespace Qt::StringLiterals;
+using Op = std::function<void(AppState &, SnippetListModel &)>;
+Q_DECLARE_METATYPE(Op)
 
-private:
-    static void addSnippets(AppState &state, const QStringList &texts);
-    static QStringList texts(const AppState &state);
-    static QQuickItem *marker(SettingsFixture &f, int row);
-};
-
+// The "Snippets" section: the mode picker, the add row, the rows' markers and buttons,
+// reordering by drag, the status line, and the list model's row signals.
 namespace {
+
+QStringList texts(const AppState &state)
+{
+    QStringList out;
+    for (const Snippet &s : state.snippets())
+        out.append(s.text);
+    return out;
+}
+
+// A fixture in list mode holding these snippets, the given one current.
+std::unique_ptr<SettingsFixture> listFixture(const QStringList &snippets, qint64 current = 0)
+{
+    auto f = std::make_unique<SettingsFixture>();
+    f->state->setTypingMode(TypingMode::Playlist);
+    for (const QString &text : snippets)
+        f->state->addSnippet(text);
+    f->state->setCurrentSnippetIndex(current);
+    return f;
+}
+
+QQuickItem *inRow(const SettingsFixture &f, int row, const QString &name)
+{
+    QQuickItem *slot = f.item(u"snippetRow_%1"_s.arg(row));
+    return slot ? f.item(name, slot) : nullptr;
+}
+
+// The rows' markers as one string: '*' for the current snippet, 'o' for the others.
+QString markers(const SettingsFixture &f)
+{
+    QString out;
+    for (int row = 0; QQuickItem *marker = inRow(f, row, u"marker"_s); ++row)
+        out += marker->property("symbol").toString() == "ring-dot"_L1 ? u'*' : u'o';
+    return out;
+}
+
+QString shownStatus(const SettingsFixture &f)
+{
+    QQuickItem *status = f.item(u"statusLine"_s);
+    return status->isVisible() ? textOf(status) : QString();
+}
+
+// Presses at from, moves to `to` in steps, and releases there once `arrived` holds.
+void drag(QWindow *window, QPoint from, QPoint to, const std::function<bool()> &arrived = {})
+{
+    QTest::mousePress(window, Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 20; ++i)
+        QTest::mouseMove(window, from + (to - from) * i / 20);
+    if (arrived)
+        QTRY_VERIFY(arrived());
+    QTest::mouseMove(window, to + QPoint(0, 1));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, to + QPoint(0, 1));
+}
+
+QPoint at(const QQuickItem *item, double y)
+{
+    return item->mapToScene(QPointF(item->width() / 2, item->height() * y)).toPoint();
+}
 
 // Contrast ratio of two colours as WCAG defines it.
 double contrast(const QColor &a, const QColor &b)
@@ -60,446 +90,274 @@ double contrast(const QColor &a, const QColor &b)
     return std::max(la, lb) / std::min(la, lb);
 }
 
-void typeText(QWindow *window, const QString &text)
-{
-    for (QChar c : text)
-        QTest::keyClick(window, c.toLatin1());
-}
-
 } // namespace
 
-void TestSnippetEditor::addSnippets(AppState &state, const QStringList &texts)
-{
-    for (const QString &t : texts)
-        state.addSnippet(t);
-}
-
-QStringList TestSnippetEditor::texts(const AppState &state)
-{
-    QStringList out;
-    for (const Snippet &s : state.snippets())
-        out.append(s.text);
-    return out;
-}
-
-QQuickItem *TestSnippetEditor::marker(SettingsFixture &f, int row)
-{
-    QQuickItem *slot = f.item(QStringLiteral("snippetRow_%1").arg(row));
-    if (!slot)
-        return nullptr;
-    QList<QQuickItem *> found;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *i) {
-        if (i->objectName() == QLatin1String("marker"))
-            found.append(i);
-        for (QQuickItem *c : i->childItems())
-            walk(c);
-    };
-    walk(slot);
-    return found.value(0);
-}
-
-void TestSnippetEditor::trimming_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("trimmed");
-    QTest::newRow("blanks around a word") << "  hello  " << "hello";
-    QTest::newRow("tab and line feed") << "\thello\n" << "hello";
-    QTest::newRow("CR, VT, FF") << "\r\x0B\x0Chello\r" << "hello";
-    QTest::newRow("NEL") << QStringLiteral("\u0085hi\u0085") << "hi";
-    QTest::newRow("line and paragraph separators") << QStringLiteral("\u2028hi\u2029") << "hi";
-    QTest::newRow("no-break and ideographic space (Zs)") << QStringLiteral("\u00A0hi\u3000") << "hi";
-    QTest::newRow("thin and narrow spaces (Zs)") << QStringLiteral("\u2009hi\u202F") << "hi";
-    QTest::newRow("inner line break stays") << " a\nb " << "a\nb";
-    QTest::newRow("zero-width space is not blank") << QStringLiteral("\u200Bhi") << QStringLiteral("\u200Bhi");
-    QTest::newRow("information separators are not blank") << "\x1Fhi" << "\x1Fhi";
-    QTest::newRow("only blanks") << " \n\t " << "";
-    QTest::newRow("empty") << "" << "";
-}
-
-void TestSnippetEditor::trimming()
-{
-    QFETCH(QString, input);
-    QFETCH(QString, trimmed);
-    QCOMPARE(trimSnippetText(input), trimmed);
-}
-
-void TestSnippetEditor::addButtonFollowsField_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("enabled");
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("blanks") << "   " << false;
-    QTest::newRow("blank lines") << " \n \n" << false;
-    QTest::newRow("word") << "x" << true;
-    QTest::newRow("word in blanks") << "  x  " << true;
-}
-
-void TestSnippetEditor::addButtonFollowsField()
-{
-    QFETCH(QString, typed);
-    QFETCH(bool, enabled);
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    QVERIFY(f.open());
-    QQuickItem *field = f.item(QStringLiteral("newSnippetField"));
-    QCOMPARE(field->property("placeholderText").toString(), QStringLiteral("Add snippet..."));
-    field->setProperty("text", typed);
-    QCOMPARE(f.item(QStringLiteral("addButton"))->isEnabled(), enabled);
-    f.click(f.item(QStringLiteral("addButton")));
-    QCOMPARE(texts(*f.state), enabled ? QStringList{trimSnippetText(typed)} : QStringList{});
-    QCOMPARE(textOf(field), enabled ? QString() : typed);
-}
-
-void TestSnippetEditor::returnAdds()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"first"});
-    QVERIFY(f.open());
-    QQuickItem *field = f.item(QStringLiteral("newSnippetField"));
-    f.click(field);
-    QTRY_VERIFY(field->hasActiveFocus());
-    typeText(f.window(), QStringLiteral("  hello  "));
-    QCOMPARE(textOf(field), QStringLiteral("  hello  "));
-    QTest::keyClick(f.window(), Qt::Key_Return);
-    QCOMPARE(texts(*f.state), (QStringList{"first", "hello"}));
-    QCOMPARE(textOf(field), QString());
-    QCOMPARE(f.state->currentSnippetIndex(), 0);
-}
-
-void TestSnippetEditor::shiftReturnWritesLineBreak()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    QVERIFY(f.open());
-    QQuickItem *field = f.item(QStringLiteral("newSnippetField"));
-    f.click(field);
-    QTRY_VERIFY(field->hasActiveFocus());
-    const double oneLine = field->height();
-    typeText(f.window(), QStringLiteral("one"));
-    QTest::keyClick(f.window(), Qt::Key_Return, Qt::ShiftModifier);
-    typeText(f.window(), QStringLiteral("two"));
-    QVERIFY(texts(*f.state).isEmpty());
-    QVERIFY(field->height() > oneLine);
-    QTest::keyClick(f.window(), Qt::Key_Return);
-    QCOMPARE(texts(*f.state), QStringList{"one\ntwo"});
-}
-
-void TestSnippetEditor::blankReturnAddsNothing()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    QVERIFY(f.open());
-    QQuickItem *field = f.item(QStringLiteral("newSnippetField"));
-    f.click(field);
-    QTRY_VERIFY(field->hasActiveFocus());
-    typeText(f.window(), QStringLiteral("   "));
-    QTest::keyClick(f.window(), Qt::Key_Return);
-    QVERIFY(texts(*f.state).isEmpty());
-    QCOMPARE(textOf(field), QStringLiteral("   "));
-    QVERIFY(!f.item(QStringLiteral("addButton"))->isEnabled());
-}
-
-void TestSnippetEditor::modeSwitchShowsList()
-{
-    SettingsFixture f;
-    QVERIFY(f.open());
-    QCOMPARE(textOf(f.item(QStringLiteral("modeClipboard"))), QStringLiteral("Paste from Clipboard"));
-    QCOMPARE(textOf(f.item(QStringLiteral("modePlaylist"))), QStringLiteral("Paste from List"));
-    QVERIFY(f.item(QStringLiteral("modeClipboard"))->property("checked").toBool());
-    QVERIFY(!f.item(QStringLiteral("newSnippetField"))->isVisible());
-    QVERIFY(!f.item(QStringLiteral("emptyText"))->isVisible());
-
-    f.click(f.item(QStringLiteral("modePlaylist")));
-    QCOMPARE(f.state->typingMode(), TypingMode::Playlist);
-    QVERIFY(f.item(QStringLiteral("emptyText"))->isVisible());
-    QCOMPARE(textOf(f.item(QStringLiteral("emptyText"))), QStringLiteral("No snippets yet. Add one below."));
-    QVERIFY(f.item(QStringLiteral("newSnippetField"))->isVisible());
-    QVERIFY(!f.item(QStringLiteral("statusLine"))->isVisible());
-    QVERIFY(!f.item(QStringLiteral("clearAll"))->isVisible());
-
-    f.state->addSnippet(QStringLiteral("one"));
-    QVERIFY(!f.item(QStringLiteral("emptyText"))->isVisible());
-    QQuickItem *frame = f.item(QStringLiteral("snippetListFrame"));
-    QVERIFY(frame->isVisible());
-    QTRY_VERIFY(frame->height() >= 120 && frame->height() <= 240);
-
-    f.click(f.item(QStringLiteral("modeClipboard")));
-    QCOMPARE(f.state->typingMode(), TypingMode::Clipboard);
-    QVERIFY(!frame->isVisible());
-    QCOMPARE(texts(*f.state), QStringList{"one"});
-}
-
-void TestSnippetEditor::selectedModeStandsOut_data()
-{
-    QTest::addColumn<bool>("dark");
-    QTest::newRow("light") << false;
-    // A dark theme whose highlight is nearly as dark as its buttons.
-    QTest::newRow("dark") << true;
-}
-
-void TestSnippetEditor::selectedModeStandsOut()
-{
-    QFETCH(bool, dark);
-    const QPalette saved = QGuiApplication::palette();
-    const auto restore = qScopeGuard([&saved] { QGuiApplication::setPalette(saved); });
-    if (dark) {
-        QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x2d, 0x2d, 0x2d));
-        palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-        palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-        palette.setColor(QPalette::Highlight, QColor(0x15, 0x53, 0x9e));
-        palette.setColor(QPalette::HighlightedText, Qt::white);
-        QGuiApplication::setPalette(palette);
+class TestSnippetEditor : public QObject {
+    Q_OBJECT
+private slots:
+    void trimming_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("trimmed");
+        QTest::newRow("blanks around a word") << u"  hello  "_s << u"hello"_s;
+        QTest::newRow("CR, VT, FF") << u"\r\x0B\x0Chello\t\n"_s << u"hello"_s;
+        QTest::newRow("NEL") << u"\u0085hi\u0085"_s << u"hi"_s;
+        QTest::newRow("line and paragraph separators") << u"\u2028hi\u2029"_s << u"hi"_s;
+        QTest::newRow("Zs spaces") << u"\u00A0\u2009hi\u202F\u3000"_s << u"hi"_s;
+        QTest::newRow("inner line break stays") << u" a\nb "_s << u"a\nb"_s;
+        QTest::newRow("zero-width space is not blank") << u"\u200Bhi"_s << u"\u200Bhi"_s;
+        QTest::newRow("information separators are not blank") << u"\x1Fhi"_s << u"\x1Fhi"_s;
+        QTest::newRow("only blanks") << u" \n\t "_s << QString();
     }
-    SettingsFixture f;
-    QVERIFY(f.open());
-    for (const bool listMode : {false, true}) {
-        QQuickItem *selected =
-            f.item(listMode ? QStringLiteral("modePlaylist") : QStringLiteral("modeClipboard"));
-        QQuickItem *other =
-            f.item(listMode ? QStringLiteral("modeClipboard") : QStringLiteral("modePlaylist"));
-        f.click(selected);
-        QTRY_VERIFY(selected->property("checked").toBool());
-        const QImage image = f.window()->grabWindow();
-        // The fill inside the border, before the text begins.
-        const auto fill = [&](QQuickItem *segment) {
-            const QPointF at = segment->mapToScene(QPointF(4, segment->height() / 2));
-            return image.pixelColor((at * f.window()->devicePixelRatio()).toPoint());
+
+    void trimming()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, trimmed);
+        QCOMPARE(trimSnippetText(input), trimmed);
+    }
+
+    void addRow_data()
+    {
+        QTest::addColumn<QString>("typed"); // "\n" is typed as Shift+Return
+        QTest::addColumn<bool>("byReturn");
+        QTest::addColumn<QString>("added"); // empty: nothing added
+        QTest::addColumn<QString>("left");  // in the field afterwards
+        QTest::newRow("button, word in blanks") << u"  x  "_s << false << u"x"_s << QString();
+        QTest::newRow("button, nothing typed") << QString() << false << QString() << QString();
+        QTest::newRow("button, blank lines") << u" \n \n"_s << false << QString() << u" \n \n"_s;
+        QTest::newRow("return, word in blanks") << u"  hi  "_s << true << u"hi"_s << QString();
+        QTest::newRow("return, blanks") << u"   "_s << true << QString() << u"   "_s;
+        QTest::newRow("return after shift+return")
+            << u"one\ntwo"_s << true << u"one\ntwo"_s << QString();
+    }
+
+    void addRow()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, byReturn);
+        QFETCH(QString, added);
+        QFETCH(QString, left);
+        auto f = listFixture({u"first"_s});
+        QVERIFY(f->open());
+        QQuickItem *field = f->item(u"newSnippetField"_s);
+        f->click(field);
+        QTRY_VERIFY(field->hasActiveFocus());
+        for (QChar c : typed) {
+            if (c == u'\n')
+                QTest::keyClick(f->window(), Qt::Key_Return, Qt::ShiftModifier);
+            else
+                QTest::keyClick(f->window(), c.toLatin1());
+        }
+        QCOMPARE(textOf(field), typed);
+        QQuickItem *button = f->item(u"addButton"_s);
+        QCOMPARE(button->isEnabled(), !added.isEmpty());
+        if (byReturn)
+            QTest::keyClick(f->window(), Qt::Key_Return);
+        else
+            f->click(button);
+        const QStringList expected =
+            added.isEmpty() ? QStringList{"first"} : QStringList{"first", added};
+        QCOMPARE(texts(*f->state), expected);
+        QCOMPARE(textOf(field), left);
+        QCOMPARE(f->state->currentSnippetIndex(), 0);
+    }
+
+    void modeSwitchShowsList()
+    {
+        SettingsFixture f;
+        QVERIFY(f.open());
+        const auto visible = [&f](const char *name) {
+            return f.item(QString::fromLatin1(name))->isVisible();
         };
-        QVERIFY2(contrast(fill(selected), fill(other)) >= 3.0,
-                 qPrintable(fill(selected).name() + QLatin1Char('/') + fill(other).name()));
+        QVERIFY(!visible("newSnippetField") && !visible("emptyText"));
+        f.click(f.item(u"modePlaylist"_s));
+        QCOMPARE(f.state->typingMode(), TypingMode::Playlist);
+        QVERIFY(visible("newSnippetField") && visible("emptyText"));
+        QVERIFY(!visible("statusLine") && !visible("clearAll"));
+        f.state->addSnippet(u"one"_s);
+        QVERIFY(!visible("emptyText") && visible("snippetListFrame"));
+        f.click(f.item(u"modeClipboard"_s));
+        QCOMPARE(f.state->typingMode(), TypingMode::Clipboard);
+        QVERIFY(!visible("snippetListFrame"));
+        QCOMPARE(texts(*f.state), QStringList{"one"});
     }
-}
 
-void TestSnippetEditor::rowsMarked()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(1);
-    QVERIFY(f.open());
-    QCOMPARE(textOf(f.item(QStringLiteral("statusLine"))), QStringLiteral("Current: 2 of 3"));
-    for (int row = 0; row < 3; ++row) {
-        QQuickItem *m = marker(f, row);
-        QVERIFY(m);
-        const bool active = row == 1;
-        QCOMPARE(m->property("symbol").toString(), active ? QStringLiteral("ring-dot") : QStringLiteral("circle"));
+    void selectedModeStandsOut_data() { addBoolRows("dark", "light", "dark"); }
+
+    void selectedModeStandsOut()
+    {
+        QFETCH(bool, dark);
+        const QPalette saved = QGuiApplication::palette();
+        const auto restore = qScopeGuard([&saved] { QGuiApplication::setPalette(saved); });
+        if (dark) {
+            // A dark theme whose highlight is nearly as dark as its buttons.
+            QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x2d, 0x2d, 0x2d));
+            palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+            palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+            palette.setColor(QPalette::Highlight, QColor(0x15, 0x53, 0x9e));
+            palette.setColor(QPalette::HighlightedText, Qt::white);
+            QGuiApplication::setPalette(palette);
+        }
+        SettingsFixture f;
+        QVERIFY(f.open());
+        for (const bool listMode : {false, true}) {
+            QQuickItem *selected = f.item(listMode ? u"modePlaylist"_s : u"modeClipboard"_s);
+            QQuickItem *other = f.item(listMode ? u"modeClipboard"_s : u"modePlaylist"_s);
+            f.click(selected);
+            QTRY_VERIFY(selected->property("checked").toBool());
+            const QImage image = f.window()->grabWindow();
+            // The fill inside the border, before the text begins.
+            const auto fill = [&](QQuickItem *segment) {
+                const QPointF at = segment->mapToScene(QPointF(4, segment->height() / 2));
+                return image.pixelColor((at * f.window()->devicePixelRatio()).toPoint());
+            };
+            QVERIFY2(contrast(fill(selected), fill(other)) >= 3.0,
+                     qPrintable(fill(selected).name() + u'/' + fill(other).name()));
+        }
     }
-    // Many rows scroll within the 240 high frame.
-    addSnippets(*f.state, {"D", "E", "F", "G", "H", "I", "J", "K"});
-    QTRY_COMPARE(f.item(QStringLiteral("snippetListFrame"))->height(), 240.0);
-}
 
-void TestSnippetEditor::markerSelectsTextDoesNot()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    QVERIFY(f.open());
-    QQuickItem *slot = f.item(QStringLiteral("snippetRow_2"));
-    QList<QQuickItem *> textItems;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *i) {
-        if (i->objectName() == QLatin1String("snippetText"))
-            textItems.append(i);
-        for (QQuickItem *c : i->childItems())
-            walk(c);
-    };
-    walk(slot);
-    QCOMPARE(textItems.size(), 1);
-    QCOMPARE(textOf(textItems.first()), QStringLiteral("C"));
-    f.click(textItems.first());
-    QCOMPARE(f.state->currentSnippetIndex(), 0);
-    f.click(marker(f, 2));
-    QCOMPARE(f.state->currentSnippetIndex(), 2);
-    QCOMPARE(marker(f, 2)->property("symbol").toString(), QStringLiteral("ring-dot"));
-    QCOMPARE(marker(f, 0)->property("symbol").toString(), QStringLiteral("circle"));
-    QCOMPARE(textOf(f.item(QStringLiteral("statusLine"))), QStringLiteral("Current: 3 of 3"));
-}
-
-void TestSnippetEditor::resetToFirst()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(2);
-    QVERIFY(f.open());
-    QCOMPARE(textOf(f.item(QStringLiteral("resetToFirst"))), QStringLiteral("Reset to First"));
-    f.click(f.item(QStringLiteral("resetToFirst")));
-    QCOMPARE(f.state->currentSnippetIndex(), 0);
-    QCOMPARE(marker(f, 0)->property("symbol").toString(), QStringLiteral("ring-dot"));
-    QCOMPARE(textOf(f.item(QStringLiteral("statusLine"))), QStringLiteral("Current: 1 of 3"));
-}
-
-void TestSnippetEditor::clearAll()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(2);
-    QVERIFY(f.open());
-    QCOMPARE(textOf(f.item(QStringLiteral("clearAll"))), QStringLiteral("Clear All"));
-    f.click(f.item(QStringLiteral("clearAll")));
-    QVERIFY(f.state->snippets().isEmpty());
-    QCOMPARE(f.state->currentSnippetIndex(), 0);
-    QVERIFY(f.item(QStringLiteral("emptyText"))->isVisible());
-    QVERIFY(!f.item(QStringLiteral("clearAll"))->isVisible());
-    QVERIFY(!f.item(QStringLiteral("statusLine"))->isVisible());
-}
-
-void TestSnippetEditor::deleteCurrentRow()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(1);
-    QVERIFY(f.open());
-    QQuickItem *slot = f.item(QStringLiteral("snippetRow_1"));
-    QList<QQuickItem *> trash;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *i) {
-        if (i->objectName() == QLatin1String("deleteButton"))
-            trash.append(i);
-        for (QQuickItem *c : i->childItems())
-            walk(c);
-    };
-    walk(slot);
-    QCOMPARE(trash.size(), 1);
-    f.click(trash.first());
-    QCOMPARE(texts(*f.state), (QStringList{"A", "C"}));
-    // The position stays; the snippet now there is current.
-    QCOMPARE(f.state->currentSnippetIndex(), 1);
-    QTRY_COMPARE(marker(f, 1)->property("symbol").toString(), QStringLiteral("ring-dot"));
-    QCOMPARE(textOf(f.item(QStringLiteral("statusLine"))), QStringLiteral("Current: 2 of 2"));
-}
-
-void TestSnippetEditor::dragKeepsCurrent()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(0);
-    QVERIFY(f.open());
-    QQuickItem *first = f.item(QStringLiteral("snippetRow_0"));
-    QQuickItem *last = f.item(QStringLiteral("snippetRow_2"));
-    f.reveal(f.item(QStringLiteral("snippetListFrame")));
-
-    // Grab row A in its text area, drag it below row C, and drop.
-    const QPoint from = first->mapToScene(QPointF(first->width() / 2, first->height() / 2)).toPoint();
-    const QPoint to = last->mapToScene(QPointF(last->width() / 2, last->height() * 0.9)).toPoint();
-    QTest::mousePress(f.window(), Qt::LeftButton, {}, from);
-    for (int i = 1; i <= 20; ++i)
-        QTest::mouseMove(f.window(), from + (to - from) * i / 20);
-    QTest::mouseRelease(f.window(), Qt::LeftButton, {}, to);
-
-    QTRY_COMPARE(texts(*f.state), (QStringList{"B", "C", "A"}));
-    QCOMPARE(f.state->currentSnippetIndex(), 2);
-    QTRY_COMPARE(marker(f, 2)->property("symbol").toString(), QStringLiteral("ring-dot"));
-    QCOMPARE(marker(f, 0)->property("symbol").toString(), QStringLiteral("circle"));
-}
-
-void TestSnippetEditor::dragScrollsAtTheEdge()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    QStringList many;
-    for (int i = 0; i < 14; ++i)
-        many.append(QStringLiteral("snippet %1").arg(i));
-    addSnippets(*f.state, many);
-    f.state->setCurrentSnippetIndex(0);
-    QVERIFY(f.open());
-    QQuickItem *frame = f.item(QStringLiteral("snippetListFrame"));
-    QQuickItem *list = f.item(QStringLiteral("snippetList"));
-    QTRY_COMPARE(frame->height(), 240.0);
-    f.reveal(frame);
-    const double maxContentY = list->property("contentHeight").toDouble() - list->height();
-    QVERIFY(maxContentY > 0);
-
-    // Hold the first row at the bottom edge until the list has scrolled to its end, then drop.
-    QQuickItem *first = f.item(QStringLiteral("snippetRow_0"));
-    const QPoint from = first->mapToScene(QPointF(first->width() / 2, first->height() / 2)).toPoint();
-    const QPoint to = list->mapToScene(QPointF(list->width() / 2, list->height() - 6)).toPoint();
-    QTest::mousePress(f.window(), Qt::LeftButton, {}, from);
-    for (int i = 1; i <= 20; ++i)
-        QTest::mouseMove(f.window(), from + (to - from) * i / 20);
-    QTRY_COMPARE(list->property("contentY").toDouble(), maxContentY);
-    QTest::mouseMove(f.window(), to + QPoint(0, 1));
-    QTest::mouseRelease(f.window(), Qt::LeftButton, {}, to + QPoint(0, 1));
-
-    // Dropped among the last rows, beyond what was visible at the start, and still current.
-    const QStringList after = texts(*f.state);
-    const qsizetype moved = after.indexOf(QStringLiteral("snippet 0"));
-    QVERIFY2(moved >= 11, qPrintable(after.join(QLatin1Char(','))));
-    QCOMPARE(f.state->currentSnippetIndex(), moved);
-}
-
-void TestSnippetEditor::indexBeyondEnd()
-{
-    SettingsFixture f;
-    f.state->setTypingMode(TypingMode::Playlist);
-    addSnippets(*f.state, {"A", "B", "C"});
-    f.state->setCurrentSnippetIndex(5);
-    QVERIFY(f.open());
-    QCOMPARE(textOf(f.item(QStringLiteral("statusLine"))), QStringLiteral("Current: 6 of 3"));
-    for (int row = 0; row < 3; ++row)
-        QCOMPARE(marker(f, row)->property("symbol").toString(), QStringLiteral("circle"));
-}
-
-void TestSnippetEditor::modelSignalsAreFineGrained_data()
-{
-    QTest::addColumn<QString>("edit");
-    QTest::addColumn<QStringList>("after");
-    QTest::addColumn<QString>("signal");
-    QTest::newRow("add") << "add" << QStringList{"A", "B", "C", "D"} << "inserted";
-    QTest::newRow("delete") << "delete" << QStringList{"A", "C"} << "removed";
-    QTest::newRow("move down") << "move" << QStringList{"B", "C", "A"} << "moved";
-    QTest::newRow("move of two") << "move2" << QStringList{"B", "A", "C"} << "moved";
-    QTest::newRow("clear") << "clear" << QStringList{} << "removed";
-}
-
-void TestSnippetEditor::modelSignalsAreFineGrained()
-{
-    QFETCH(QString, edit);
-    QFETCH(QStringList, after);
-    QFETCH(QString, signal);
-    QTemporaryDir dir;
-    FakePlatform fake;
-    AppState state(fake.platform(), dir.filePath(QStringLiteral("k.conf")), fake.pauser);
-    addSnippets(state, {"A", "B", "C"});
-    state.setCurrentSnippetIndex(0);
-    SnippetListModel model;
-    model.setAppState(&state);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
-    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
-    QSignalSpy moved(&model, &QAbstractItemModel::rowsMoved);
-
-    if (edit == QLatin1String("add"))
-        state.addSnippet(QStringLiteral("D"));
-    else if (edit == QLatin1String("delete"))
-        model.remove(1);
-    else if (edit == QLatin1String("move"))
-        model.move(0, 3);
-    else if (edit == QLatin1String("move2"))
-        state.moveSnippets({0, 2}, 3);
-    else
-        state.clearAllSnippets();
-
-    if (edit == QLatin1String("move2"))
-        after = QStringList{"B", "A", "C"};
-    QCOMPARE(texts(state), after);
-    QCOMPARE(reset.count(), 0);
-    QCOMPARE(inserted.count() > 0, signal == QLatin1String("inserted"));
-    QCOMPARE(removed.count() > 0, signal == QLatin1String("removed"));
-    QCOMPARE(moved.count() > 0, signal == QLatin1String("moved"));
-    QCOMPARE(model.rowCount(), after.size());
-    for (int row = 0; row < after.size(); ++row) {
-        const QModelIndex i = model.index(row);
-        QCOMPARE(i.data(SnippetListModel::TextRole).toString(), after.at(row));
-        QCOMPARE(i.data(SnippetListModel::SnippetIdRole).toString(),
-                 state.snippets().at(row).id.toString(QUuid::WithoutBraces));
-        QCOMPARE(i.data(SnippetListModel::IsCurrentRole).toBool(), row == state.currentSnippetIndex());
+    void rowActions_data()
+    {
+        QTest::addColumn<qint64>("current");
+        QTest::addColumn<QString>("clicked"); // object name, in row `row` when row >= 0
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("expectedList");
+        QTest::addColumn<qint64>("expectedCurrent");
+        QTest::addColumn<QString>("expectedMarkers");
+        QTest::addColumn<QString>("expectedStatus");
+        const QStringList abc{"A", "B", "C"};
+        QTest::newRow("shows the current") << 1ll << QString() << -1 << abc << 1ll << "o*o"
+                                           << "Current: 2 of 3";
+        QTest::newRow("index beyond end") << 5ll << QString() << -1 << abc << 5ll << "ooo"
+                                          << "Current: 6 of 3";
+        QTest::newRow("marker selects") << 0ll << "marker" << 2 << abc << 2ll << "oo*"
+                                        << "Current: 3 of 3";
+        QTest::newRow("text does not select") << 0ll << "snippetText" << 2 << abc << 0ll << "*oo"
+                                              << "Current: 1 of 3";
+        QTest::newRow("reset to first") << 2ll << "resetToFirst" << -1 << abc << 0ll << "*oo"
+                                        << "Current: 1 of 3";
+        QTest::newRow("delete the current")
+            << 1ll << "deleteButton" << 1 << QStringList{"A", "C"} << 1ll << "o*"
+            << "Current: 2 of 2";
+        QTest::newRow("clear all") << 2ll << "clearAll" << -1 << QStringList() << 0ll << ""
+                                   << "";
     }
-}
+
+    void rowActions()
+    {
+        QFETCH(qint64, current);
+        QFETCH(QString, clicked);
+        QFETCH(int, row);
+        QFETCH(QStringList, expectedList);
+        QFETCH(qint64, expectedCurrent);
+        QFETCH(QString, expectedMarkers);
+        QFETCH(QString, expectedStatus);
+        auto f = listFixture({u"A"_s, u"B"_s, u"C"_s}, current);
+        QVERIFY(f->open());
+        if (!clicked.isEmpty()) {
+            QQuickItem *target = row >= 0 ? inRow(*f, row, clicked) : f->item(clicked);
+            QVERIFY(target);
+            f->click(target);
+        }
+        QCOMPARE(texts(*f->state), expectedList);
+        QCOMPARE(f->state->currentSnippetIndex(), expectedCurrent);
+        QTRY_COMPARE(markers(*f), expectedMarkers);
+        QCOMPARE(shownStatus(*f), expectedStatus);
+        QCOMPARE(f->item(u"emptyText"_s)->isVisible(), expectedList.isEmpty());
+        QCOMPARE(f->item(u"clearAll"_s)->isVisible(), !expectedList.isEmpty());
+    }
+
+    void dragKeepsCurrent()
+    {
+        auto f = listFixture({u"A"_s, u"B"_s, u"C"_s});
+        QVERIFY(f->open());
+        f->reveal(f->item(u"snippetListFrame"_s));
+        // Row A grabbed in its text area and dropped below row C.
+        drag(f->window(), at(f->item(u"snippetRow_0"_s), 0.5), at(f->item(u"snippetRow_2"_s), 0.9));
+        QTRY_COMPARE(texts(*f->state), (QStringList{"B", "C", "A"}));
+        QCOMPARE(f->state->currentSnippetIndex(), 2);
+        QTRY_COMPARE(markers(*f), u"oo*"_s);
+    }
+
+    void dragScrollsAtTheEdge()
+    {
+        QStringList many;
+        for (int i = 0; i < 14; ++i)
+            many.append(u"snippet %1"_s.arg(i));
+        auto f = listFixture(many);
+        QVERIFY(f->open());
+        QQuickItem *list = f->item(u"snippetList"_s);
+        f->reveal(f->item(u"snippetListFrame"_s));
+        QTRY_VERIFY(list->property("contentHeight").toDouble() > list->height());
+        const double end = list->property("contentHeight").toDouble() - list->height();
+
+        // Held at the bottom edge until the list has scrolled to its end, then dropped.
+        drag(f->window(), at(f->item(u"snippetRow_0"_s), 0.5),
+             list->mapToScene(QPointF(list->width() / 2, list->height() - 6)).toPoint(),
+             [&] { return list->property("contentY").toDouble() == end; });
+        // Dropped among the last rows, beyond what was visible at the start, and still current.
+        const QStringList after = texts(*f->state);
+        const qsizetype moved = after.indexOf(u"snippet 0"_s);
+        QVERIFY2(moved >= 11, qPrintable(after.join(u',')));
+        QCOMPARE(f->state->currentSnippetIndex(), moved);
+    }
+
+    void modelSignalsAreFineGrained_data()
+    {
+        QTest::addColumn<Op>("edit");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("signal");
+        QTest::newRow("add") << Op([](AppState &s, SnippetListModel &) { s.addSnippet(u"D"_s); })
+                             << QStringList{"A", "B", "C", "D"} << "inserted";
+        QTest::newRow("delete") << Op([](AppState &, SnippetListModel &m) { m.remove(1); })
+                                << QStringList{"A", "C"} << "removed";
+        QTest::newRow("move to the end")
+            << Op([](AppState &, SnippetListModel &m) { m.move(0, 3); })
+            << QStringList{"B", "C", "A"} << "moved";
+        QTest::newRow("move of two") << Op([](AppState &s, SnippetListModel &) {
+            s.moveSnippets({0, 2}, 3);
+        }) << QStringList{"B", "A", "C"}
+                                     << "moved";
+        QTest::newRow("clear") << Op([](AppState &s, SnippetListModel &) { s.clearAllSnippets(); })
+                               << QStringList() << "removed";
+    }
+
+    void modelSignalsAreFineGrained()
+    {
+        QFETCH(Op, edit);
+        QFETCH(QStringList, after);
+        QFETCH(QString, signal);
+        QTemporaryDir dir;
+        FakePlatform fake;
+        AppState state(fake.platform(), dir.filePath(u"k.conf"_s), fake.pauser);
+        for (const char *text : {"A", "B", "C"})
+            state.addSnippet(QString::fromLatin1(text));
+        SnippetListModel model;
+        model.setAppState(&state);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy moved(&model, &QAbstractItemModel::rowsMoved);
+        edit(state, model);
+        QCOMPARE(texts(state), after);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(inserted.count() > 0, signal == "inserted"_L1);
+        QCOMPARE(removed.count() > 0, signal == "removed"_L1);
+        QCOMPARE(moved.count() > 0, signal == "moved"_L1);
+        QCOMPARE(model.rowCount(), after.size());
+        for (int row = 0; row < after.size(); ++row) {
+            const QModelIndex i = model.index(row);
+            QCOMPARE(i.data(SnippetListModel::TextRole).toString(), after.at(row));
+            QCOMPARE(i.data(SnippetListModel::SnippetIdRole).toString(),
+                     state.snippets().at(row).id.toString(QUuid::WithoutBraces));
+            QCOMPARE(i.data(SnippetListModel::IsCurrentRole).toBool(),
+                     row == state.currentSnippetIndex());
+        }
+    }
+};
 
 QTEST_MAIN(TestSnippetEditor)
 #include "tst_snippeteditor.moc"
