@@ -115,14 +115,8 @@ private slots:
     void textsArriveExactly_data();
     void textsArriveExactly();
 
-    void textsArriveInQtField_data();
-    void textsArriveInQtField();
-
     void keyboardStatesDoNotChangeText_data();
     void keyboardStatesDoNotChangeText();
-
-    void keyForwardingViewerGetsLayoutText_data();
-    void keyForwardingViewerGetsLayoutText();
 
     void cancelledRunLeavesNothingBehind_data();
     void cancelledRunLeavesNothingBehind();
@@ -132,7 +126,6 @@ private slots:
     void keymapIsRestoredWhenTheProcessEnds();
 
 private:
-    void addTextRows(const QList<double> &delays);
     void typeInto(Client client, const QString &text, double delayMs,
                   const QStringList &extraArgs = {}, const QList<unsigned> &held = {});
     void setKeyboardState(const QStringList &layout, bool capsLock);
@@ -183,10 +176,11 @@ void TestX11Injector::cleanupTestCase()
         XCloseDisplay(m_display);
 }
 
-void TestX11Injector::addTextRows(const QList<double> &delays)
+void TestX11Injector::textsArriveExactly_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("delayMs");
+    QTest::addColumn<int>("client");
     const QList<std::pair<const char *, QString>> texts = {
         {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
                                  "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
@@ -208,9 +202,12 @@ void TestX11Injector::addTextRows(const QList<double> &delays)
         {"more than spare keys hold", manyDistinct(m_spareKeys * 4 + 20)},
         {"2000 characters", longText()},
     };
-    for (double delay : delays) {
+    const std::pair<Client, double> runs[] = {
+        {Client::Recorder, 5}, {Client::Recorder, 30}, {Client::QtField, 5}};
+    for (const auto &[client, delay] : runs) {
         for (const auto &[name, text] : texts)
-            QTest::addRow("%s @%gms", name, delay) << text << delay;
+            QTest::addRow("%s @%gms%s", name, delay, client == Client::QtField ? ", qt field" : "")
+                << text << delay << int(client);
     }
 }
 
@@ -266,70 +263,80 @@ void TestX11Injector::setKeyboardState(const QStringList &layout, bool capsLock)
     }
 }
 
-void TestX11Injector::textsArriveExactly_data()
-{
-    addTextRows({5, 30});
-}
-
 void TestX11Injector::textsArriveExactly()
 {
     QFETCH(QString, text);
     QFETCH(double, delayMs);
-    typeInto(Client::Recorder, text, delayMs);
-}
-
-void TestX11Injector::textsArriveInQtField_data()
-{
-    addTextRows({5});
-}
-
-void TestX11Injector::textsArriveInQtField()
-{
-    QFETCH(QString, text);
-    QFETCH(double, delayMs);
-    typeInto(Client::QtField, text, delayMs);
+    QFETCH(int, client);
+    typeInto(Client(client), text, delayMs);
 }
 
 void TestX11Injector::keyboardStatesDoNotChangeText_data()
 {
     QTest::addColumn<QStringList>("layout");
     QTest::addColumn<bool>("capsLock");
-    QTest::addColumn<int>("slowMs");
     QTest::addColumn<int>("client");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("delayMs");
     QTest::addColumn<bool>("holdShift");
-    QTest::newRow("held Shift") << QStringList{QStringLiteral("us")} << false << 0
-                                << int(Client::Recorder) << true;
-    QTest::newRow("de") << QStringList{QStringLiteral("de")} << false << 0 << int(Client::Recorder)
-                        << false;
-    QTest::newRow("fr") << QStringList{QStringLiteral("fr")} << false << 0 << int(Client::Recorder)
-                        << false;
-    QTest::newRow("us,ru on group 2")
-        << QStringList{QStringLiteral("us,ru"), QStringLiteral("-option"),
-                       QStringLiteral("grp:alt_shift_toggle")}
-        << false << 0 << int(Client::Recorder) << false;
-    QTest::newRow("caps lock") << QStringList{QStringLiteral("us")} << true << 0
-                               << int(Client::Recorder) << false;
-    QTest::newRow("caps lock, qt field")
-        << QStringList{QStringLiteral("us")} << true << 0 << int(Client::QtField) << false;
-    QTest::newRow("de, qt field") << QStringList{QStringLiteral("de")} << false << 0
-                                  << int(Client::QtField) << false;
-    QTest::newRow("slow client") << QStringList{QStringLiteral("us")} << false << 8
-                                 << int(Client::Recorder) << false;
+    QTest::addColumn<int>("slowMs");
+    const QString mixed =
+        QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж "
+                       "λ 日本 👍🏽 e\u0301\tend\n");
+    // The viewer translates with the keymap it read at the start: only characters the layout
+    // has, each on its own key with Shift or AltGr held as a person would.
+    const QString ascii =
+        QStringLiteral("Hi, Bob! ~!@#$%^&*()_+{}|:\"<>? `-=[]\\;',./ 0123456789 XYZ\tend\n");
+    const QStringList us{QStringLiteral("us")}, de{QStringLiteral("de")}, fr{QStringLiteral("fr")},
+        usRu{QStringLiteral("us,ru")};
+    const struct {
+        const char *name;
+        QStringList layout;
+        bool capsLock;
+        Client client;
+        QString text;
+        bool holdShift = false;
+        int slowMs = 0;
+    } rows[] = {
+        {"held Shift", us, false, Client::Recorder, mixed, true},
+        {"de", de, false, Client::Recorder, mixed},
+        {"fr", fr, false, Client::Recorder, mixed},
+        {"us,ru on group 2", usRu, false, Client::Recorder, mixed},
+        {"caps lock", us, true, Client::Recorder, mixed},
+        {"caps lock, qt field", us, true, Client::QtField, mixed},
+        {"de, qt field", de, false, Client::QtField, mixed},
+        {"slow client", us, false, Client::Recorder, mixed, false, 8},
+        {"viewer, us", us, false, Client::Viewer, ascii},
+        {"viewer, us, caps lock", us, true, Client::Viewer, ascii},
+        {"viewer, de level 3", de, false, Client::Viewer,
+         QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß")},
+        {"viewer, fr level 3", fr, false, Client::Viewer,
+         QStringLiteral("@ # { [ | ` \\ ^ ] } € ~ azerty AZ 0123456789")},
+        {"viewer, us,ru on group 2", usRu, false, Client::Viewer, QStringLiteral("Съешь ЁЖЗ, №1!")},
+    };
+    for (const auto &row : rows) {
+        for (double delay : {5.0, 30.0}) {
+            if (delay == 30 && row.client != Client::Viewer)
+                continue;
+            QTest::addRow("%s @%gms", row.name, delay)
+                << row.layout << row.capsLock << int(row.client) << row.text << delay
+                << row.holdShift << row.slowMs;
+        }
+    }
 }
 
 void TestX11Injector::keyboardStatesDoNotChangeText()
 {
     QFETCH(QStringList, layout);
     QFETCH(bool, capsLock);
-    QFETCH(int, slowMs);
     QFETCH(int, client);
+    QFETCH(QString, text);
+    QFETCH(double, delayMs);
     QFETCH(bool, holdShift);
+    QFETCH(int, slowMs);
     setKeyboardState(layout, capsLock);
     if (QTest::currentTestFailed())
         return;
-    const QString text = QStringLiteral("Typed: abc XYZ 123 !@#$%^&*()_+{}:\"<>? äöü ÄÖÜ ß é ñ Ж ж "
-                                        "λ 日本 👍🏽 e\u0301\tend\n");
-    const int delayMs = 5;
     const unsigned shiftKey = XKeysymToKeycode(m_display, XK_Shift_L);
     if (holdShift)
         fakeKey(m_display, XK_Shift_L, true);
@@ -338,50 +345,6 @@ void TestX11Injector::keyboardStatesDoNotChangeText()
              holdShift ? QList<unsigned>{shiftKey} : QList<unsigned>{});
     if (holdShift)
         fakeKey(m_display, XK_Shift_L, false);
-}
-
-void TestX11Injector::keyForwardingViewerGetsLayoutText_data()
-{
-    // Only characters the layout has: the viewer translates with the keymap it read at the
-    // start, so each must come on its own key with Shift or AltGr held as a person would.
-    QTest::addColumn<QStringList>("layout");
-    QTest::addColumn<bool>("capsLock");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("delayMs");
-    const QString ascii =
-        QStringLiteral("Hi, Bob! ~!@#$%^&*()_+{}|:\"<>? `-=[]\\;',./ 0123456789 XYZ\tend\n");
-    const struct {
-        const char *name;
-        QStringList layout;
-        bool capsLock;
-        QString text;
-    } rows[] = {
-        {"us", {QStringLiteral("us")}, false, ascii},
-        {"us, caps lock", {QStringLiteral("us")}, true, ascii},
-        {"de level 3", {QStringLiteral("de")}, false, QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß")},
-        {"fr level 3",
-         {QStringLiteral("fr")},
-         false,
-         QStringLiteral("@ # { [ | ` \\ ^ ] } € ~ azerty AZ 0123456789")},
-        {"us,ru on group 2", {QStringLiteral("us,ru")}, false, QStringLiteral("Съешь ЁЖЗ, №1!")},
-    };
-    for (double delay : {5.0, 30.0}) {
-        for (const auto &row : rows)
-            QTest::addRow("%s @%gms", row.name, delay)
-                << row.layout << row.capsLock << row.text << delay;
-    }
-}
-
-void TestX11Injector::keyForwardingViewerGetsLayoutText()
-{
-    QFETCH(QStringList, layout);
-    QFETCH(bool, capsLock);
-    QFETCH(QString, text);
-    QFETCH(double, delayMs);
-    setKeyboardState(layout, capsLock);
-    if (QTest::currentTestFailed())
-        return;
-    typeInto(Client::Viewer, text, delayMs);
 }
 
 void TestX11Injector::cancelledRunLeavesNothingBehind_data()
