@@ -121,6 +121,25 @@ int windowsTitled(Display *display, const QByteArray &prefix)
                }).size());
 }
 
+QByteArray trayItemPixels(Display *display)
+{
+    const Window item = matching(display, isTrayItem).value(0);
+    XWindowAttributes attributes{};
+    if (!item || !XGetWindowAttributes(display, item, &attributes))
+        return {};
+    XImage *image = XGetImage(display, item, 0, 0, unsigned(attributes.width),
+                              unsigned(attributes.height), AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    QByteArray out;
+    for (int y = 0; y < image->height; ++y) {
+        for (int x = 0; x < image->width; ++x)
+            out += QByteArray::number(qulonglong(XGetPixel(image, x, y)), 16) + ',';
+    }
+    XDestroyImage(image);
+    return out;
+}
+
 Keyloom::Keyloom(const QByteArray &display, const QString &configHome, const QString &runtimeDir)
 {
     QProcessEnvironment env = displayEnvironment(display);

@@ -23,9 +23,11 @@ const QList<quint32> prevChord{XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon}
 QString program(const char *variable);
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = deadlineMs);
 
-// Keyloom windows embedded in a tray, and viewable top-level windows by title.
+// Keyloom windows embedded in a tray, viewable top-level windows by title, and what the
+// tray item shows.
 int trayItems(_XDisplay *display);
 int windowsTitled(_XDisplay *display, const QByteArray &prefix);
+QByteArray trayItemPixels(_XDisplay *display);
 
 // The keyloom binary with its own config and runtime folders; its output is kept.
 class Keyloom {

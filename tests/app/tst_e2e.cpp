@@ -58,10 +58,19 @@ private slots:
         QVERIFY(d.setClipboard(text.toUtf8()));
         const auto keyloom = d.keyloom();
         QVERIFY(d.startKeyloom(*keyloom));
+        QByteArray idle; // the idle icon, once it has settled in the tray
+        QVERIFY(waitFor([&] {
+            return !(idle = trayItemPixels(d.display)).isEmpty() &&
+                   idle == trayItemPixels(d.display);
+        }));
+
         d.chord(mainChord);
         QVERIFY(waitFor([&] { return d.typed().size() >= 2; }));
+        QVERIFY(waitFor([&] { return trayItemPixels(d.display) != idle; })); // the typing icon
         d.chord(stopKeys);
         QVERIFY(d.waitUntilIdle());
+        // Back to idle: the run is over, so what arrived is all that will.
+        QVERIFY(waitFor([&] { return trayItemPixels(d.display) == idle; }));
         const QString got = d.typed();
         QVERIFY2(got.size() < text.size() && text.startsWith(got) && got.size() % 2 == 0,
                  qPrintable(got));
