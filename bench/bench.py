@@ -59,7 +59,7 @@ def text_classes(spare):
         ('Emoji clusters, flags, combining', EMOJI, False),
         ('Tab and newline', TABS, True),
         ('2,000 characters', long_text(), True),
-        (f'{max(150, spare + 50)} distinct (spare keys: {spare})', distinct_text(max(150, spare + 50)), True),
+        (f'{max(450, spare + 50)} distinct CJK (spare keys: {spare})', distinct_text(max(450, spare + 50)), True),
     ]
 
 
