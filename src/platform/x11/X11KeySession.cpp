@@ -158,11 +158,15 @@ std::optional<X11KeySession::Step> X11KeySession::plan(quint32 keysym)
             return Step{*kc, 0, 0};
     }
     if (const std::optional<X11SpareKeys::Binding> b = m_spareKeys->bindingFor(keysym, m_levels)) {
-        // The shifts that give its level in the current lock state, as the keymap says.
-        for (unsigned shifts : {0u, unsigned(KeyPlanner::ShiftKey), unsigned(KeyPlanner::Level3Key),
-                                unsigned(KeyPlanner::ShiftKey | KeyPlanner::Level3Key)}) {
-            if (m_planner && m_planner->gives(b->keyCode, shifts, keysym))
-                return Step{b->keyCode, shifts, keysym};
+        // The spare keys' alphabetic type: the shifts for a level follow from the locks alone.
+        if (const std::optional<unsigned> pressed =
+                m_spareKeys->shiftsFor(b->level, m_heldMods, m_lockedMods)) {
+            unsigned shifts = 0;
+            if (*pressed & 1)
+                shifts |= KeyPlanner::ShiftKey;
+            if (*pressed & 2)
+                shifts |= KeyPlanner::Level3Key;
+            return Step{b->keyCode, shifts, keysym};
         }
     }
     return std::nullopt;
@@ -187,9 +191,8 @@ void X11KeySession::typeKeysyms(const std::vector<quint32> &keysyms)
         const bool bound = m_spareKeys->bind(required, upcomingKeysyms(m_levels), m_levels, m_stop);
         waited = Clock::now() - bindStart;
         if (!bound || m_stop.stop_requested())
-            return; // nothing is typed after a stop
-        // Our own change comes back as a mapping event; the planner must not see spare keys.
-        drainEvents();
+            return;    // nothing is typed after a stop
+        drainEvents(); // our own change comes back: the bindings are checked next time
     }
     std::vector<quint32> spareTyped;
     for (size_t i = 0; i < keysyms.size(); ++i) {
@@ -275,20 +278,41 @@ void X11KeySession::fakeKey(quint8 xKeyCode, bool down)
 bool X11KeySession::drainEvents()
 {
     bool changed = false;
+    bool sparesOnly = true;
     while (XPending(m_display)) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (event.type == MappingNotify || event.type == m_xkbEventBase)
+        if (event.type == MappingNotify) {
+            // Only the range tells whose change it was.
+            sparesOnly = sparesOnly && event.xmapping.request == MappingKeyboard &&
+                         m_spareKeys->ownsAll(unsigned(event.xmapping.first_keycode),
+                                              unsigned(event.xmapping.count));
             changed = true;
+        } else if (event.type == m_xkbEventBase) {
+            const XkbEvent &xkb = reinterpret_cast<const XkbEvent &>(event);
+            const XkbMapNotifyEvent &map = xkb.map;
+            sparesOnly =
+                sparesOnly && xkb.any.xkb_type == XkbMapNotify &&
+                !(map.changed & ~unsigned(XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
+                                          XkbExplicitComponentsMask)) &&
+                m_spareKeys->ownsAll(map.first_key_sym, map.num_key_syms) &&
+                m_spareKeys->ownsAll(map.first_key_act, map.num_key_acts) &&
+                m_spareKeys->ownsAll(map.first_key_behavior, map.num_key_behaviors) &&
+                m_spareKeys->ownsAll(map.first_key_explicit, map.num_key_explicit);
+            changed = true;
+        }
     }
-    // Our own changes come back here too; checking again is cheap and catches
-    // a layout switch that took our bindings away.
-    if (changed) {
-        m_keyCodes.refresh(m_display);
-        m_spareKeys->invalidate();
-        loadKeymap();
-    }
-    return changed;
+    if (!changed)
+        return false;
+    // Our own bindings come back here too. They touch spare keys only, which the planner
+    // never uses: checking that the bindings are still ours is enough. Anything else (a new
+    // layout, another client's change) means planning anew.
+    m_spareKeys->invalidate();
+    if (sparesOnly)
+        return false;
+    m_keyCodes.refresh(m_display);
+    loadKeymap();
+    return true;
 }
 
 void X11KeySession::loadKeymap()
@@ -327,5 +351,7 @@ void X11KeySession::readState()
             held.push_back(kc);
     }
     m_planner->setState(state.group, state.locked_mods, held);
-    m_levels = m_spareKeys->reachableLevels(m_planner->heldMods(), state.locked_mods);
+    m_heldMods = m_planner->heldMods();
+    m_lockedMods = state.locked_mods;
+    m_levels = m_spareKeys->reachableLevels(m_heldMods, m_lockedMods);
 }

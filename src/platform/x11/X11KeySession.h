@@ -44,7 +44,7 @@ private:
         quint32 spareKeysym = 0; // set when the key is a spare one
     };
 
-    /// Reads pending events; true when the keymap changed and was loaded again.
+    /// Reads pending events; true when the layout changed and was loaded again.
     bool drainEvents();
     void loadKeymap();
     void readState();
@@ -63,6 +63,8 @@ private:
     xkb_context *m_xkbContext = nullptr;
     std::int32_t m_xkbDevice = -1;
     std::unique_ptr<KeyPlanner> m_planner;
+    unsigned m_heldMods = 0; // modifiers of keys someone else holds
+    unsigned m_lockedMods = 0;
     unsigned m_levels = 1;      // spare levels reachable in the current state
     QSet<quint8> m_down;        // keys this session holds
     quint8 m_shiftDown[3] = {}; // the key held for each shift bit, or 0

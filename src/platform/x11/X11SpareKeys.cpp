@@ -108,20 +108,46 @@ int X11SpareKeys::levelCount() const
     return m_fourLevels ? 4 : 2;
 }
 
-unsigned X11SpareKeys::reachableLevels(unsigned heldMods, unsigned lockedMods) const
+int X11SpareKeys::levelOf(unsigned pressed, unsigned heldMods, unsigned lockedMods) const
 {
     // In the alphabetic types Shift and CapsLock each flip between the first two levels of a
     // pair, and the level-3 shift picks the second pair.
-    const bool caps = lockedMods & LockMask;
+    if (levelCount() < 4 && (pressed & 2))
+        return -1;
+    const unsigned mods = heldMods | (pressed & 1 ? m_shift : 0) | (pressed & 2 ? m_level3 : 0);
+    const int level = (bool(mods & m_shift) != bool(lockedMods & LockMask) ? 1 : 0) +
+                      (levelCount() == 4 && (mods & m_level3) ? 2 : 0);
+    return level < levelCount() ? level : -1;
+}
+
+unsigned X11SpareKeys::reachableLevels(unsigned heldMods, unsigned lockedMods) const
+{
     unsigned levels = 0;
     for (unsigned pressed = 0; pressed < 4; ++pressed) {
-        const unsigned mods = heldMods | (pressed & 1 ? m_shift : 0) | (pressed & 2 ? m_level3 : 0);
-        const int level = (bool(mods & m_shift) != caps ? 1 : 0) +
-                          (levelCount() == 4 && (mods & m_level3) ? 2 : 0);
-        if (level < levelCount() && (levelCount() == 4 || !(pressed & 2)))
+        if (const int level = levelOf(pressed, heldMods, lockedMods); level >= 0)
             levels |= 1u << level;
     }
     return levels;
+}
+
+std::optional<unsigned> X11SpareKeys::shiftsFor(int level, unsigned heldMods,
+                                                unsigned lockedMods) const
+{
+    for (unsigned pressed = 0; pressed < 4; ++pressed) {
+        if (levelOf(pressed, heldMods, lockedMods) == level)
+            return pressed;
+    }
+    return std::nullopt;
+}
+
+bool X11SpareKeys::ownsAll(unsigned first, unsigned count) const
+{
+    for (unsigned kc = first; kc < first + count; ++kc) {
+        if (std::none_of(m_slots.begin(), m_slots.end(),
+                         [kc](const Slot &s) { return s.keyCode == kc; }))
+            return false;
+    }
+    return true;
 }
 
 int X11SpareKeys::capacity(unsigned levels) const
@@ -415,7 +441,8 @@ int X11SpareKeys::findType(XkbDescPtr xkb) const
     // swaps the Shift levels, which the plan of each press accounts for. NumLock is not part
     // of it and changes nothing. (A type of our own would be cleaner, but Xlib clients that
     // loaded the keymap before it existed never learn of a new type.)
-    if (m_shift && m_level3) {
+    // Type names are not part of the map: they come with the names.
+    if (m_shift && m_level3 && XkbGetNames(m_display, XkbKeyTypeNamesMask, xkb) == Success) {
         const Atom name = XInternAtom(m_display, "FOUR_LEVEL_ALPHABETIC", True);
         for (int i = 0; name != None && i < xkb->map->num_types; ++i) {
             const XkbKeyTypeRec &t = xkb->map->types[i];

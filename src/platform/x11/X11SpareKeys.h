@@ -54,6 +54,12 @@ public:
     /// The levels usable now, as bits, given modifiers someone holds and the locks.
     unsigned reachableLevels(unsigned heldMods, unsigned lockedMods) const;
 
+    /// What to press for a level in that state: bit 0 Shift, bit 1 the level-3 shift.
+    std::optional<unsigned> shiftsFor(int level, unsigned heldMods, unsigned lockedMods) const;
+
+    /// Whether every keycode of the range is a spare one.
+    bool ownsAll(unsigned first, unsigned count) const;
+
     /// How many keysyms can be bound at once on the reachable levels.
     int capacity(unsigned levels) const;
 
@@ -101,6 +107,7 @@ private:
     };
 
     int levelCount() const;
+    int levelOf(unsigned pressed, unsigned heldMods, unsigned lockedMods) const;
     void rescan();
     void apply(const std::vector<Edit> &edits);
     void applyTo(unsigned deviceSpec, const std::vector<Edit> &edits);
