@@ -123,9 +123,22 @@ QByteArray keymapSnapshot(Display *display)
         out += QByteArray::number(mods->modifiermap[i]) + ',';
     XFreeModifiermap(mods);
     out += '|';
-    if (XkbDescPtr xkb = XkbGetMap(display, XkbKeySymsMask, XkbUseCoreKbd)) {
-        for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc)
-            out += QByteArray::number(XkbKeyNumGroups(xkb, kc));
+    // Types, actions and behaviours too: a keymap write may change them and keep the keysyms.
+    constexpr unsigned parts = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
+                               XkbExplicitComponentsMask | XkbVirtualModMapMask;
+    if (XkbDescPtr xkb = XkbGetMap(display, parts, XkbUseCoreKbd)) {
+        for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
+            out += QByteArray::number(XkbKeyNumGroups(xkb, kc)) + ':';
+            for (int g = 0; g < XkbKeyNumGroups(xkb, kc); ++g)
+                out += QByteArray::number(XkbKeyKeyTypeIndex(xkb, kc, g)) + '.';
+            if (XkbKeyHasActions(xkb, kc))
+                out += QByteArray(reinterpret_cast<const char *>(XkbKeyActionsPtr(xkb, kc)),
+                                  int(XkbKeyNumActions(xkb, kc) * sizeof(XkbAction)))
+                           .toHex();
+            out += QByteArray::number(xkb->server->behaviors[kc].type) + '/' +
+                   QByteArray::number(xkb->server->c_explicit[kc]) + '/' +
+                   QByteArray::number(xkb->server->vmodmap[kc]) + ',';
+        }
         XkbFreeKeyboard(xkb, 0, True);
     }
     return out;

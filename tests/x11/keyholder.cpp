@@ -1,23 +1,37 @@
 // For the x11 tests: binds spare keycodes for a few characters through the real
-// injector, says "BOUND" and waits to be ended by a signal.
+// injector, in two overlapping sessions, says "BOUND" and waits to be ended by a signal.
 // Usage: x11_keyholder DISPLAY
 #include "platform/x11/X11KeyInjector.h"
 
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+void type(KeySession &session, const char16_t *text)
+{
+    session.prepare(text);
+    session.postKey(0, true, text);
+    session.postKey(0, false, text);
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     if (argc < 2)
         return 2;
     X11KeyInjector injector{QByteArray(argv[1])};
-    std::unique_ptr<KeySession> session = injector.openSession();
-    if (!session)
+    // A stopped run's session may still hold keys while the next one binds its own.
+    std::unique_ptr<KeySession> first = injector.openSession();
+    std::unique_ptr<KeySession> second = injector.openSession();
+    if (!first || !second)
         return 1;
     // Characters no US key has, so they go on spare keycodes.
-    session->prepare(u"äöü€Ж");
-    session->postKey(0, true, u"ä");
-    session->postKey(0, false, u"ä");
+    type(*first, u"ä");
+    type(*second, u"Ж");
+    // "€" goes on a free level of the first session's keycode; "ä" after it lets Shift go.
+    type(*first, u"€ä");
     std::printf("BOUND\n");
     std::fflush(stdout);
     for (;;)

@@ -17,18 +17,22 @@
 
 namespace {
 
-constexpr char journalName[] = "_KEYLOOM_SPARE_KEYS";
+// Per entry: owner (a selection atom), keycode, then the keysyms of its four levels.
+constexpr char journalName[] = "_KEYLOOM_BOUND_KEYS";
+constexpr char ownerPrefix[] = "_KEYLOOM_SPARE_KEYS_OWNER_";
+constexpr int ownerNames = 256;
+
+using Keysyms = std::array<quint32, X11SpareKeys::maxLevels>;
 
 struct JournalEntry {
-    long pid;
+    long owner;
     long keyCode;
-    long keysym;
+    Keysyms keysyms;
 };
 
-bool processAlive(long pid)
-{
-    return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
+// The owners that belong to this process, for the cleanup at its end.
+std::mutex ownOwnersMutex;
+QSet<long> ownOwners;
 
 std::vector<JournalEntry> readJournal(Display *display)
 {
@@ -38,12 +42,16 @@ std::vector<JournalEntry> readJournal(Display *display)
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char *data = nullptr;
-    if (XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 3 * 4096, False,
+    if (XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 6 * 4096, False,
                            XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
         data && format == 32) {
         const long *values = reinterpret_cast<const long *>(data);
-        for (unsigned long i = 0; i + 2 < count; i += 3)
-            entries.push_back({values[i], values[i + 1], values[i + 2]});
+        for (unsigned long i = 0; i + 5 < count; i += 6) {
+            JournalEntry e{values[i], values[i + 1], {}};
+            for (size_t level = 0; level < e.keysyms.size(); ++level)
+                e.keysyms[level] = quint32(values[i + 2 + level]);
+            entries.push_back(e);
+        }
     }
     if (data)
         XFree(data);
@@ -58,8 +66,10 @@ void storeJournal(Display *display, const std::vector<JournalEntry> &entries)
         return;
     }
     std::vector<long> values;
-    for (const JournalEntry &e : entries)
-        values.insert(values.end(), {e.pid, e.keyCode, e.keysym});
+    for (const JournalEntry &e : entries) {
+        values.insert(values.end(), {e.owner, e.keyCode});
+        values.insert(values.end(), e.keysyms.begin(), e.keysyms.end());
+    }
     XChangeProperty(display, DefaultRootWindow(display), atom, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(values.data()), int(values.size()));
 }
@@ -67,6 +77,150 @@ void storeJournal(Display *display, const std::vector<JournalEntry> &entries)
 XkbDescPtr fetchMap(Display *display, unsigned deviceSpec)
 {
     return XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, deviceSpec);
+}
+
+std::optional<unsigned> findXTestDevice(Display *display)
+{
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
+        return std::nullopt;
+    int major = 2, minor = 0;
+    if (XIQueryVersion(display, &major, &minor) != Success)
+        return std::nullopt;
+    std::optional<unsigned> found;
+    int count = 0;
+    XIDeviceInfo *devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int i = 0; i < count; ++i) {
+        if (devices[i].use == XISlaveKeyboard && std::strstr(devices[i].name, "XTEST"))
+            found = unsigned(devices[i].deviceid);
+    }
+    XIFreeDeviceInfo(devices);
+    return found;
+}
+
+// Whether a keycode holds exactly these keysyms (all zero: nothing, and no modifier).
+bool holds(XkbDescPtr xkb, int kc, const Keysyms &keysyms)
+{
+    if (!xkb || kc < xkb->min_key_code || kc > xkb->max_key_code)
+        return false;
+    if (!keysyms[0])
+        return XkbKeyNumGroups(xkb, kc) == 0 && !xkb->map->modmap[kc];
+    if (XkbKeyNumGroups(xkb, kc) == 0)
+        return false;
+    const int width = XkbKeyGroupWidth(xkb, kc, 0);
+    for (int level = 0; level < X11SpareKeys::maxLevels; ++level) {
+        const KeySym have = level < width ? XkbKeySymEntry(xkb, kc, level, 0) : NoSymbol;
+        if (have != KeySym(keysyms[size_t(level)]))
+            return false;
+    }
+    return true;
+}
+
+int findType(Display *display, XkbDescPtr xkb, unsigned shift, unsigned level3)
+{
+    // A stock type that consumes Lock, so CapsLock never capitalises a spare letter; it only
+    // swaps the Shift levels, which the plan of each press accounts for. NumLock is not part
+    // of it and changes nothing. (A type of our own would be cleaner, but Xlib clients that
+    // loaded the keymap before it existed never learn of a new type.)
+    // Type names are not part of the map: they come with the names.
+    if (shift && level3 && XkbGetNames(display, XkbKeyTypeNamesMask, xkb) == Success) {
+        const Atom name = XInternAtom(display, "FOUR_LEVEL_ALPHABETIC", True);
+        for (int i = 0; name != None && i < xkb->map->num_types; ++i) {
+            const XkbKeyTypeRec &t = xkb->map->types[i];
+            if (t.name == name && t.num_levels == 4 && t.mods.mask == (shift | LockMask | level3))
+                return i;
+        }
+    }
+    return XkbAlphabeticIndex;
+}
+
+struct KeyEdit {
+    quint8 keyCode;
+    Keysyms keysyms; // all zero: back to empty
+};
+
+// Writes the keycodes in one change that spans them all, so every client reloads its keymap
+// once, not once per keycode. The keycodes in between are written back as they are: the
+// caller holds the server, and the map was read under that grab.
+void writeKeys(Display *display, XkbDescPtr xkb, const std::vector<KeyEdit> &edits, int groups,
+               unsigned shift, unsigned level3)
+{
+    if (edits.empty())
+        return;
+    const bool binds =
+        std::any_of(edits.begin(), edits.end(), [](const KeyEdit &e) { return e.keysyms[0] != 0; });
+    const int type = binds ? findType(display, xkb, shift, level3) : XkbAlphabeticIndex;
+    const int width = xkb->map->types[type].num_levels;
+    XkbMapChangesRec changes;
+    std::memset(&changes, 0, sizeof changes);
+    int first = 255, last = 0;
+    for (const KeyEdit &e : edits) {
+        first = std::min(first, int(e.keyCode));
+        last = std::max(last, int(e.keyCode));
+        if (e.keysyms[0]) {
+            // The same levels in every group: a group switch changes nothing either.
+            int types[XkbNumKbdGroups];
+            std::fill(std::begin(types), std::end(types), type);
+            XkbChangeTypesOfKey(xkb, e.keyCode, groups, (1u << groups) - 1, types, &changes);
+            KeySym *syms = XkbKeySymsPtr(xkb, e.keyCode);
+            for (int g = 0; g < groups; ++g) {
+                for (int level = 0; level < width; ++level)
+                    syms[g * width + level] =
+                        level < X11SpareKeys::maxLevels ? KeySym(e.keysyms[size_t(level)]) : 0;
+            }
+        } else {
+            XkbChangeTypesOfKey(xkb, e.keyCode, 0, XkbAllGroupsMask, nullptr, &changes);
+        }
+    }
+    changes.changed = XkbKeySymsMask;
+    changes.first_key_sym = XKeyCode(first);
+    changes.num_key_syms = quint8(last - first + 1);
+    XkbChangeMap(display, xkb, &changes);
+}
+
+// Gives back the keycodes of entries whose owner is gone, where they still hold what was
+// bound. The caller holds the server.
+std::vector<JournalEntry> dropDeadEntries(Display *display, std::vector<JournalEntry> entries,
+                                          X11SpareKeys::Leftovers leftovers)
+{
+    QHash<long, bool> alive;
+    {
+        const std::lock_guard lock(ownOwnersMutex);
+        for (const JournalEntry &e : entries) {
+            if (alive.contains(e.owner))
+                continue;
+            const bool ours = ownOwners.contains(e.owner);
+            alive[e.owner] =
+                ours ? leftovers == X11SpareKeys::Leftovers::OfEndedProcesses
+                     : e.owner > 0 && XGetSelectionOwner(display, Atom(e.owner)) != None;
+        }
+    }
+    std::vector<KeyEdit> dead;
+    std::vector<JournalEntry> kept;
+    for (const JournalEntry &e : entries) {
+        if (alive.value(e.owner))
+            kept.push_back(e);
+        else if (e.keyCode >= 8 && e.keyCode < 256 && e.keysyms[0])
+            dead.push_back({quint8(e.keyCode), e.keysyms});
+    }
+    if (dead.empty())
+        return kept;
+    std::vector<unsigned> devices{XkbUseCoreKbd};
+    if (const std::optional<unsigned> xtest = findXTestDevice(display))
+        devices.push_back(*xtest);
+    for (unsigned device : devices) {
+        XkbDescPtr xkb = fetchMap(display, device);
+        if (!xkb)
+            continue;
+        std::vector<KeyEdit> restores;
+        for (const KeyEdit &e : dead) {
+            if (holds(xkb, e.keyCode, e.keysyms))
+                restores.push_back({e.keyCode, {}});
+        }
+        writeKeys(display, xkb, restores, 1, 0, 0);
+        XkbFreeKeyboard(xkb, 0, True);
+    }
+    return kept;
 }
 
 // Waits until the deadline or the stop, whichever comes first; false on the stop.
@@ -82,14 +236,35 @@ bool sleepUntil(X11SpareKeys::Clock::time_point deadline, std::stop_token stop)
 
 X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers) : m_display(display)
 {
-    findXTestDevice();
-    cleanLeftovers(leftovers);
+    m_xtestDevice = findXTestDevice(m_display);
+    cleanLeftovers(m_display, leftovers);
     rescan();
 }
 
 X11SpareKeys::~X11SpareKeys()
 {
     restore();
+    if (m_owner) {
+        XSetSelectionOwner(m_display, Atom(m_owner), None, CurrentTime);
+        XDestroyWindow(m_display, Window(m_ownerWindow));
+        XSync(m_display, False);
+        const std::lock_guard lock(ownOwnersMutex);
+        ownOwners.remove(long(m_owner));
+    }
+}
+
+void X11SpareKeys::cleanLeftovers(Display *display, Leftovers leftovers)
+{
+    X11ErrorTrap trap(display);
+    XGrabServer(display);
+    const std::vector<JournalEntry> entries = readJournal(display);
+    if (!entries.empty()) {
+        const std::vector<JournalEntry> kept = dropDeadEntries(display, entries, leftovers);
+        if (kept.size() != entries.size())
+            storeJournal(display, kept);
+    }
+    XUngrabServer(display);
+    trap.sync();
 }
 
 void X11SpareKeys::setModifiers(unsigned shift, unsigned level3)
@@ -155,55 +330,6 @@ int X11SpareKeys::capacity(unsigned levels) const
     return int(m_slots.size()) * std::popcount(levels & ((1u << levelCount()) - 1));
 }
 
-void X11SpareKeys::findXTestDevice()
-{
-    int opcode = 0, event = 0, error = 0;
-    if (!XQueryExtension(m_display, "XInputExtension", &opcode, &event, &error))
-        return;
-    int major = 2, minor = 0;
-    if (XIQueryVersion(m_display, &major, &minor) != Success)
-        return;
-    int count = 0;
-    XIDeviceInfo *devices = XIQueryDevice(m_display, XIAllDevices, &count);
-    for (int i = 0; i < count; ++i) {
-        if (devices[i].use == XISlaveKeyboard && std::strstr(devices[i].name, "XTEST"))
-            m_xtestDevice = unsigned(devices[i].deviceid);
-    }
-    XIFreeDeviceInfo(devices);
-}
-
-void X11SpareKeys::cleanLeftovers(Leftovers leftovers)
-{
-    std::vector<JournalEntry> entries = readJournal(m_display);
-    if (entries.empty())
-        return;
-    XkbDescPtr xkb = fetchMap(m_display, XkbUseCoreKbd);
-    if (!xkb)
-        return;
-    std::vector<Edit> edits;
-    std::vector<JournalEntry> kept;
-    for (const JournalEntry &e : entries) {
-        const bool own = e.pid == long(getpid());
-        if (own ? leftovers == Leftovers::OfEndedProcesses : processAlive(e.pid)) {
-            kept.push_back(e);
-            continue;
-        }
-        // Only a keycode that still holds exactly what was bound is ours to clear.
-        const int kc = int(e.keyCode);
-        if (kc >= xkb->min_key_code && kc <= xkb->max_key_code && XkbKeyNumGroups(xkb, kc) > 0 &&
-            XkbKeySymEntry(xkb, kc, 0, 0) == KeySym(e.keysym))
-            edits.push_back({quint8(kc), {}});
-    }
-    XkbFreeKeyboard(xkb, 0, True);
-    if (!edits.empty()) {
-        if (m_xtestDevice)
-            applyTo(*m_xtestDevice, edits);
-        applyTo(XkbUseCoreKbd, edits);
-    }
-    storeJournal(m_display, kept);
-    XSync(m_display, False);
-}
-
 void X11SpareKeys::rescan()
 {
     m_stale = false;
@@ -214,17 +340,21 @@ void X11SpareKeys::rescan()
     for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc)
         groups = std::max(groups, int(XkbKeyNumGroups(xkb, kc)));
     m_groups = groups;
-    m_fourLevels = findType(xkb) != XkbAlphabeticIndex;
+    m_fourLevels = findType(m_display, xkb, m_shift, m_level3) != XkbAlphabeticIndex;
 
     std::vector<Slot> found;
     QSet<int> known;
+    QSet<long> lost;
     for (Slot &slot : m_slots) {
         const int kc = slot.keyCode;
         known.insert(kc);
-        const bool empty = XkbKeyNumGroups(xkb, kc) == 0;
-        if (slot.bound() && !empty && XkbKeySymEntry(xkb, kc, 0, 0) == slot.keysyms[0]) {
+        if (slot.bound() && holds(xkb, kc, slot.keysyms)) {
             found.push_back(slot);
-        } else if (empty && !xkb->map->modmap[kc]) {
+            continue;
+        }
+        if (slot.bound())
+            lost.insert(kc);
+        if (holds(xkb, kc, {})) {
             // A new keymap took our binding away, or it is still free.
             slot.keysyms = {};
             slot.pressed = false;
@@ -233,16 +363,42 @@ void X11SpareKeys::rescan()
         // Otherwise the keycode now carries someone else's symbols: not ours any more.
     }
     for (int kc = std::max(8, int(xkb->min_key_code)); kc <= xkb->max_key_code && kc < 256; ++kc) {
-        if (!known.contains(kc) && XkbKeyNumGroups(xkb, kc) == 0 && !xkb->map->modmap[kc])
+        if (!known.contains(kc) && holds(xkb, kc, {}))
             found.push_back({quint8(kc), {}, {}, false});
     }
     XkbFreeKeyboard(xkb, 0, True);
     m_slots = std::move(found);
-    writeJournal();
+    if (!lost.isEmpty() && m_owner) {
+        X11ErrorTrap trap(m_display);
+        XGrabServer(m_display);
+        std::vector<JournalEntry> entries = readJournal(m_display);
+        std::erase_if(entries, [&](const JournalEntry &e) {
+            return e.owner == long(m_owner) && lost.contains(e.keyCode);
+        });
+        storeJournal(m_display, entries);
+        XUngrabServer(m_display);
+        trap.sync();
+    }
 }
 
 bool X11SpareKeys::bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
                         unsigned levels, std::stop_token stop)
+{
+    // Another client may take a keycode between the plan and the change: plan again without it.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!bindOnce(required, wanted, levels, stop))
+            return false;
+        if (std::all_of(required.begin(), required.end(),
+                        [&](quint32 keysym) { return bindingFor(keysym, levels).has_value(); }))
+            return true;
+        rescan();
+    }
+    return false;
+}
+
+bool X11SpareKeys::bindOnce(const std::vector<quint32> &required,
+                            const std::vector<quint32> &wanted, unsigned levels,
+                            std::stop_token stop)
 {
     if (m_stale)
         rescan();
@@ -417,101 +573,89 @@ void X11SpareKeys::apply(const std::vector<Edit> &edits)
     // last event; for our keys that is the XTEST device, which may keep a keymap
     // of its own. Both must hold the same, or the focused client sees our keys
     // empty again after the first synthetic press.
-    if (m_xtestDevice)
-        applyTo(*m_xtestDevice, edits);
-    applyTo(XkbUseCoreKbd, edits);
-
-    for (const Edit &e : edits) {
-        for (Slot &slot : m_slots) {
-            if (slot.keyCode != e.keyCode)
-                continue;
-            if (slot.keysyms[0] != e.keysyms[0] || !e.keysyms[0])
-                slot.pressed = false;
-            slot.keysyms = e.keysyms;
-        }
-    }
-    writeJournal();
-    // The change is in force before anything else this connection sends.
-    XSync(m_display, False);
-}
-
-int X11SpareKeys::findType(XkbDescPtr xkb) const
-{
-    // A stock type that consumes Lock, so CapsLock never capitalises a spare letter; it only
-    // swaps the Shift levels, which the plan of each press accounts for. NumLock is not part
-    // of it and changes nothing. (A type of our own would be cleaner, but Xlib clients that
-    // loaded the keymap before it existed never learn of a new type.)
-    // Type names are not part of the map: they come with the names.
-    if (m_shift && m_level3 && XkbGetNames(m_display, XkbKeyTypeNamesMask, xkb) == Success) {
-        const Atom name = XInternAtom(m_display, "FOUR_LEVEL_ALPHABETIC", True);
-        for (int i = 0; name != None && i < xkb->map->num_types; ++i) {
-            const XkbKeyTypeRec &t = xkb->map->types[i];
-            if (t.name == name && t.num_levels == 4 &&
-                t.mods.mask == (m_shift | LockMask | m_level3))
-                return i;
-        }
-    }
-    return XkbAlphabeticIndex;
-}
-
-void X11SpareKeys::applyTo(unsigned deviceSpec, const std::vector<Edit> &edits)
-{
     X11ErrorTrap trap(m_display);
-    XkbDescPtr xkb = fetchMap(m_display, deviceSpec);
-    if (!xkb)
-        return;
-    const int type = findType(xkb);
-    const int width = xkb->map->types[type].num_levels;
-    std::vector<Edit> sorted = edits;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Edit &a, const Edit &b) { return a.keyCode < b.keyCode; });
-    // One change per run of adjacent keycodes, so no keycode in between is rewritten.
-    for (size_t first = 0; first < sorted.size();) {
-        size_t end = first + 1;
-        while (end < sorted.size() && sorted[end].keyCode == sorted[end - 1].keyCode + 1)
-            ++end;
-        XkbMapChangesRec changes;
-        std::memset(&changes, 0, sizeof changes);
-        for (size_t i = first; i < end; ++i) {
-            const Edit &e = sorted[i];
-            if (e.keysyms[0]) {
-                // The same levels in every group: a group switch changes nothing either.
-                int types[XkbNumKbdGroups];
-                std::fill(std::begin(types), std::end(types), type);
-                XkbChangeTypesOfKey(xkb, e.keyCode, m_groups, (1u << m_groups) - 1, types,
-                                    &changes);
-                KeySym *syms = XkbKeySymsPtr(xkb, e.keyCode);
-                for (int g = 0; g < m_groups; ++g) {
-                    for (int level = 0; level < width; ++level)
-                        syms[g * width + level] = KeySym(e.keysyms[size_t(level)]);
-                }
-            } else {
-                XkbChangeTypesOfKey(xkb, e.keyCode, 0, XkbAllGroupsMask, nullptr, &changes);
-            }
+    XGrabServer(m_display);
+    if (std::any_of(edits.begin(), edits.end(), [](const Edit &e) { return e.keysyms[0] != 0; }))
+        claimOwner();
+    XkbDescPtr core = fetchMap(m_display, XkbUseCoreKbd);
+    XkbDescPtr xtest = m_xtestDevice ? fetchMap(m_display, *m_xtestDevice) : nullptr;
+    std::vector<KeyEdit> coreEdits, xtestEdits;
+    QSet<long> touched, gone;
+    for (const Edit &e : edits) {
+        const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
+                                       [&](const Slot &s) { return s.keyCode == e.keyCode; });
+        if (slot == m_slots.end())
+            continue;
+        touched.insert(e.keyCode);
+        // A keycode is ours to change only while it holds what we put there.
+        const bool coreOurs = holds(core, e.keyCode, slot->keysyms);
+        const bool xtestOurs = xtest && holds(xtest, e.keyCode, slot->keysyms);
+        const bool binding = e.keysyms[0] != 0;
+        if (binding && (!coreOurs || (xtest && !xtestOurs))) {
+            gone.insert(e.keyCode);
+            continue;
         }
-        changes.changed = XkbKeySymsMask;
-        changes.first_key_sym = XKeyCode(sorted[first].keyCode);
-        changes.num_key_syms = quint8(end - first);
-        XkbChangeMap(m_display, xkb, &changes);
-        first = end;
+        if (coreOurs)
+            coreEdits.push_back({e.keyCode, e.keysyms});
+        if (xtestOurs)
+            xtestEdits.push_back({e.keyCode, e.keysyms});
+        if (!binding && !coreOurs) {
+            gone.insert(e.keyCode);
+            continue;
+        }
+        if (slot->keysyms[0] != e.keysyms[0] || !binding)
+            slot->pressed = false;
+        slot->keysyms = e.keysyms;
     }
-    XkbFreeKeyboard(xkb, 0, True);
+    std::erase_if(m_slots, [&](const Slot &s) { return gone.contains(s.keyCode); });
+    if (xtest) {
+        writeKeys(m_display, xtest, xtestEdits, m_groups, m_shift, m_level3);
+        XkbFreeKeyboard(xtest, 0, True);
+    }
+    if (core) {
+        writeKeys(m_display, core, coreEdits, m_groups, m_shift, m_level3);
+        XkbFreeKeyboard(core, 0, True);
+    }
+    if (m_owner) {
+        std::vector<JournalEntry> entries = readJournal(m_display);
+        std::erase_if(entries, [&](const JournalEntry &e) {
+            return e.owner == long(m_owner) && touched.contains(e.keyCode);
+        });
+        for (const Slot &slot : m_slots) {
+            if (slot.bound() && touched.contains(slot.keyCode))
+                entries.push_back({long(m_owner), slot.keyCode, slot.keysyms});
+        }
+        storeJournal(m_display, entries);
+    }
+    XUngrabServer(m_display);
+    // The change is in force before anything else this connection sends.
     trap.sync();
 }
 
-void X11SpareKeys::writeJournal()
+void X11SpareKeys::claimOwner()
 {
-    // Other sessions of this process may list keycodes of their own; replace only ours.
-    const long pid = long(getpid());
-    QSet<long> mine;
-    for (const Slot &slot : m_slots)
-        mine.insert(slot.keyCode);
-    std::vector<JournalEntry> entries = readJournal(m_display);
-    std::erase_if(entries,
-                  [&](const JournalEntry &e) { return e.pid == pid && mine.contains(e.keyCode); });
-    for (const Slot &slot : m_slots) {
-        if (slot.bound())
-            entries.push_back({pid, slot.keyCode, long(slot.keysyms[0])});
+    if (m_owner)
+        return;
+    // Entries under a free name are a dead instance's: undo them before the name is taken,
+    // or they would look alive. The caller holds the server.
+    const std::vector<JournalEntry> entries = readJournal(m_display);
+    const std::vector<JournalEntry> kept =
+        dropDeadEntries(m_display, entries, Leftovers::OfEndedProcesses);
+    if (kept.size() != entries.size())
+        storeJournal(m_display, kept);
+    const Window window =
+        XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), -1, -1, 1, 1, 0, 0, 0);
+    for (int i = 0; i < ownerNames; ++i) {
+        const QByteArray name = ownerPrefix + QByteArray::number(i);
+        const Atom atom = XInternAtom(m_display, name.constData(), False);
+        if (XGetSelectionOwner(m_display, atom) != None)
+            continue;
+        XSetSelectionOwner(m_display, atom, window, CurrentTime);
+        m_owner = atom;
+        m_ownerWindow = window;
+        const std::lock_guard lock(ownOwnersMutex);
+        ownOwners.insert(long(atom));
+        return;
     }
-    storeJournal(m_display, entries);
+    XDestroyWindow(m_display, window);
 }

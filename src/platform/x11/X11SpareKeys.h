@@ -20,9 +20,13 @@ struct _XDisplay;
 // Clients translate keycodes with a keymap they fetch lazily after a mapping
 // change, so a keycode whose keysyms are in use is rebound only after a grace
 // period since its last press, least recently used first; a level nobody used
-// may be filled at any time. Every keycode bound is listed on the root window
-// until it is restored, so that a later start can undo what a killed process
-// left behind.
+// may be filled at any time.
+//
+// Every change is a read-modify-write under a server grab: a keycode is changed only while
+// it still holds what this object last put there, so another client's change always wins.
+// Every keycode bound is listed on the root window with an owner, a selection that this
+// object's connection holds while it has keys bound; an entry whose owner is gone is a
+// dead instance's, and the next start undoes it.
 class X11SpareKeys {
 public:
     using Clock = std::chrono::steady_clock;
@@ -43,6 +47,9 @@ public:
     explicit X11SpareKeys(_XDisplay *display, Leftovers leftovers = Leftovers::OfEndedProcesses);
     /// Restores every keycode it bound.
     ~X11SpareKeys();
+
+    /// Undoes the listed changes whose owner is gone (or, at the end, is this process).
+    static void cleanLeftovers(_XDisplay *display, Leftovers leftovers);
 
     X11SpareKeys(const X11SpareKeys &) = delete;
     X11SpareKeys &operator=(const X11SpareKeys &) = delete;
@@ -109,18 +116,18 @@ private:
     int levelCount() const;
     int levelOf(unsigned pressed, unsigned heldMods, unsigned lockedMods) const;
     void rescan();
+    bool bindOnce(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
+                  unsigned levels, std::stop_token stop);
     void apply(const std::vector<Edit> &edits);
-    void applyTo(unsigned deviceSpec, const std::vector<Edit> &edits);
-    int findType(struct _XkbDesc *xkb) const;
-    void findXTestDevice();
-    void cleanLeftovers(Leftovers leftovers);
-    void writeJournal();
+    void claimOwner();
 
     _XDisplay *m_display;
     std::vector<Slot> m_slots;
     int m_groups = 1;
     bool m_stale = false;
     std::optional<unsigned> m_xtestDevice;
+    unsigned long m_owner = 0;       // the selection naming this object in the record
+    unsigned long m_ownerWindow = 0; // its owner window
     unsigned m_shift = 0;
     unsigned m_level3 = 0;
     bool m_fourLevels = false;
