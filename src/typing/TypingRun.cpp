@@ -5,10 +5,14 @@
 
 #include <utility>
 
+#include <sys/prctl.h>
+
 TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams params,
                      Finished finished)
     : m_thread([&injector, &pauser, params = std::move(params),
                 finished = std::move(finished)](std::stop_token stop) {
+          // The default 50 us timer slack comes on top of every pause: 1 % of the pace at 5 ms.
+          prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
           bool completed = false;
           {
               // The session belongs to this thread (an X connection is not shared) and
