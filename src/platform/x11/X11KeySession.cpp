@@ -253,7 +253,7 @@ void X11KeySession::holdShifts(unsigned shifts)
 
 std::vector<quint32> X11KeySession::upcomingKeysyms(unsigned levels) const
 {
-    // The distinct keysyms coming next, as many as fit at once.
+    // The distinct keysyms coming next, as many as could fit at once.
     std::vector<quint32> wanted;
     QSet<quint32> seen;
     const size_t limit = size_t(std::max(0, m_spareKeys->capacity(levels)));

@@ -490,8 +490,20 @@ bool X11SpareKeys::bindOnce(const std::vector<quint32> &required,
                 return false;
         }
     }
+    // Characters ahead of their turn go only onto free levels of keycodes this change writes
+    // anyway: any client can read the keymap, so nothing is published sooner than that.
     for (quint32 keysym : wanted) {
-        if (!placed(keysym) && !place(keysym, keepAll, nullptr))
+        if (placed(keysym))
+            continue;
+        bool put = false;
+        for (size_t i = 0; i < planned.size() && !put; ++i) {
+            const int level = changed[i] ? freeLevel(i) : -1;
+            if (level >= 0) {
+                planned[i][size_t(level)] = keysym;
+                put = true;
+            }
+        }
+        if (!put)
             break;
     }
     std::vector<Edit> edits;

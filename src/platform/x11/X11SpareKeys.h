@@ -71,8 +71,8 @@ public:
     int capacity(unsigned levels) const;
 
     /// Binds the required keysyms on reachable levels, waiting out a grace period if it
-    /// must, and as many of the wanted ones as fit at once, in one keymap change. False when
-    /// the required ones cannot all be bound or the stop came first.
+    /// must, and as many of the wanted ones as fit on the keycodes it writes, in one keymap
+    /// change. False when the required ones cannot all be bound or the stop came first.
     bool bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
               unsigned levels, std::stop_token stop = {});
 
