@@ -140,9 +140,17 @@ private slots:
         QCOMPARE(readFile(d.configPath()), saved);
     }
 
+    void xServerGoingAwayEndsTheProgram_data()
+    {
+        QTest::addColumn<int>("serverSignal");
+        QTest::newRow("server killed") << SIGKILL;
+        QTest::newRow("server stopped, then SIGTERM") << SIGSTOP;
+    }
+
     void xServerGoingAwayEndsTheProgram()
     {
-        // A server of its own, killed in the middle of a run.
+        // A server of its own, killed or stopped in the middle of a run.
+        QFETCH(int, serverSignal);
         QTemporaryDir scratch;
         const QString state = scratch.filePath(QStringLiteral("xvfb.state"));
         const QString script = program("KEYLOOM_XVFB_SCRIPT");
@@ -165,7 +173,17 @@ private slots:
         QVERIFY(waitFor([&] { return d.typed(&client).size() >= 3; }));
 
         XCloseDisplay(x);
-        QVERIFY(::kill(pid_t(lines.value(1).toLongLong()), SIGKILL) == 0);
+        const pid_t server = pid_t(lines.value(1).toLongLong());
+        QVERIFY(::kill(server, serverSignal) == 0);
+        const auto thaw = qScopeGuard([&] { ::kill(server, SIGCONT); });
+        if (serverSignal == SIGSTOP) {
+            keyloom->process().terminate();
+            QVERIFY2(keyloom->process().waitForFinished(2000),
+                     "SIGTERM does not end keyloom while its X server is stopped");
+            QCOMPARE(keyloom->process().exitCode(), SIGTERM);
+            QCOMPARE(keyloom->process().exitStatus(), QProcess::CrashExit);
+            return d.stopClipboardOwner();
+        }
         QVERIFY2(keyloom->process().waitForFinished(deadlineMs),
                  "keyloom hangs after its X server died");
         QCOMPARE(keyloom->process().exitStatus(), QProcess::NormalExit);
