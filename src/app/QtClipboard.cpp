@@ -32,12 +32,20 @@ void refreshServerTime()
 
 } // namespace
 
-std::optional<QString> QtClipboard::text()
+QtClipboard::QtClipboard(Reader reader) : m_reader(std::move(reader)) {}
+
+QtClipboard::~QtClipboard()
 {
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasText())
-        return std::nullopt;
-    return data->text();
+    // Answers still under way end here, while the object they are posted to still exists.
+    m_reader = nullptr;
+}
+
+void QtClipboard::requestText(TextHandler handler)
+{
+    m_reader([this, handler = std::move(handler)](std::optional<QString> text) {
+        QMetaObject::invokeMethod(
+            this, [handler, text = std::move(text)] { handler(text); }, Qt::QueuedConnection);
+    });
 }
 
 void QtClipboard::clear()

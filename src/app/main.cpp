@@ -7,6 +7,7 @@
 #include "model/PreferenceStore.h"
 #include "platform/Platform.h"
 #include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11DisplayOwnership.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -60,7 +62,8 @@ int main(int argc, char *argv[])
 
     X11KeyInjector injector;
     X11KeyboardTap tap;
-    QtClipboard clipboard;
+    QtClipboard clipboard([reader = std::make_shared<X11ClipboardReader>(qgetenv("DISPLAY"))](
+                              auto done) { reader->read(std::move(done)); });
     X11AccessibilityTrust trust;
 
     // Loads the settings, registers both shortcuts and installs the tap.

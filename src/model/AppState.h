@@ -17,6 +17,7 @@ class HotkeyManager;
 class QSocketNotifier;
 class Pauser;
 class TypingRun;
+struct TypingRunParams;
 
 // The one central state object: settings, snippet list and position, run state.
 // Observers learn of every real change of a property and of no unchanged
@@ -156,6 +157,7 @@ private:
     void setSnippetsAndSave(SnippetList list);
     void setupHotkey();
     void applyShortcutsToManager();
+    void startRun(quint64 runId, TypingRunParams params);
     void runFinished(quint64 runId, bool completed);
 
     Platform m_platform;
@@ -183,7 +185,8 @@ private:
     // The stored snippet value that could not be read at start-up, kept until it is rescued.
     QVariant m_unreadableSnippets;
 
-    // typingTask: the id of the current run, 0 when idle. Stopped runs stay in
+    // typingTask: the id of the current run (also while its text is still being read from
+    // the clipboard), 0 when idle. Stopped runs stay in
     // m_runs until their worker reports back, so stopping never waits for a thread.
     quint64 m_typingTask = 0;
     quint64 m_lastRunId = 0;

@@ -5,9 +5,9 @@
 #include "typing/TypingRun.h"
 
 #include <QPointer>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
-#include <QSocketNotifier>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -59,7 +59,11 @@ void AppState::toggleTyping()
     }
 
     TypingRunParams params;
-    if (m_typingMode == TypingMode::Playlist) {
+    params.delayMs = m_typingSpeedMs;
+    params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
+    params.modifiers = hotkeyModifierFlags();
+    params.listMode = m_typingMode == TypingMode::Playlist;
+    if (params.listMode) {
         if (m_snippets.isEmpty())
             return;
         const qint64 last = m_snippets.size() - 1;
@@ -69,21 +73,36 @@ void AppState::toggleTyping()
             return;
         // A copy of its own, so the worker shares no reference count with the list.
         params.text = QString(text.constData(), text.size());
-    } else {
-        std::optional<QString> text = m_platform.clipboard.text();
-        if (!text || text->isEmpty())
-            return;
-        params.text = std::move(*text);
-        params.text.detach();
+        startRun(++m_lastRunId, std::move(params));
+        return;
     }
 
-    setIsTyping(true);
-    params.delayMs = m_typingSpeedMs;
-    params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
-    params.modifiers = hotkeyModifierFlags();
-    params.listMode = m_typingMode == TypingMode::Playlist;
-
+    // The owner of the clipboard may answer late or never: the run counts as started while
+    // it is asked, so the shortcut, Esc and the menu stop it as they stop any run.
     const quint64 runId = ++m_lastRunId;
+    m_typingTask = runId;
+    const QPointer<AppState> self(this);
+    m_platform.clipboard.requestText(
+        [self, runId, params = std::move(params)](std::optional<QString> text) mutable {
+            if (!self || runId != self->m_typingTask)
+                return; // stopped meanwhile
+            if (!text || text->isEmpty()) {
+                self->m_typingTask = 0;
+                self->setIsTyping(false);
+                return;
+            }
+            params.text = std::move(*text);
+            params.text.detach();
+            self->startRun(runId, std::move(params));
+        });
+    // An answer at once that had nothing to type leaves the state as it was.
+    if (m_typingTask == runId)
+        setIsTyping(true);
+}
+
+void AppState::startRun(quint64 runId, TypingRunParams params)
+{
+    setIsTyping(true);
     const bool listMode = params.listMode;
     const bool largeText = params.text.size() > largeTextUnits;
     // The end steps run on the main thread; the worker only hands them over, through a
@@ -98,7 +117,7 @@ void AppState::toggleTyping()
         [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
     };
     m_runs.emplace_back(runId, std::make_unique<TypingRun>(m_platform.injector, *m_pauser,
-                                                            std::move(params), finished));
+                                                           std::move(params), finished));
     m_typingTask = runId;
 }
 

@@ -3,6 +3,8 @@
 #include "model/AppState.h"
 #include "platform/Clipboard.h"
 
+#include <QPointer>
+
 #include <cmath>
 
 using namespace std::chrono_literals;
@@ -30,7 +32,17 @@ QString TypingPreview::sourceText() const
 
 void TypingPreview::refreshClipboard()
 {
-    const QString text = m_state.platform().clipboard.text().value_or(QString());
+    // Only the latest question counts: an older answer may come after it.
+    const quint64 asked = ++m_clipboardAsked;
+    const QPointer<TypingPreview> self(this);
+    m_state.platform().clipboard.requestText([self, asked](std::optional<QString> text) {
+        if (self && asked == self->m_clipboardAsked)
+            self->showClipboard(text.value_or(QString()));
+    });
+}
+
+void TypingPreview::showClipboard(const QString &text)
+{
     if (text != m_clipboardContent) {
         m_clipboardContent = text;
         emit clipboardContentChanged();

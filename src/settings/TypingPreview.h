@@ -41,7 +41,7 @@ public:
     /// The text a restart would animate now.
     QString sourceText() const;
 
-    /// Reads the clipboard text afresh and restarts the animation.
+    /// Reads the clipboard text afresh and restarts the animation once it is there.
     Q_INVOKABLE void refreshClipboard();
     /// Empties the clipboard, reads it again and restarts the animation.
     Q_INVOKABLE void clearClipboard();
@@ -58,6 +58,7 @@ signals:
     void stepped();
 
 private:
+    void showClipboard(const QString &text);
     void startPass();
     void appendNext();
     std::chrono::nanoseconds characterDelay() const;
@@ -71,4 +72,5 @@ private:
     QString m_source;
     std::optional<GraphemeWalker> m_walker;
     bool m_running = false;
+    quint64 m_clipboardAsked = 0;
 };

@@ -126,9 +126,10 @@ private:
     Handler m_handler;
 };
 
+// Answers at once with its content.
 class FakeClipboard final : public Clipboard {
 public:
-    std::optional<QString> text() override { return content; }
+    void requestText(TextHandler handler) override { handler(content); }
     void clear() override { content.reset(); }
     std::optional<QString> content;
 };

@@ -140,9 +140,17 @@ private slots:
         QCOMPARE(readFile(d.configPath()), saved);
     }
 
+    void xServerGoingAwayEndsTheProgram_data()
+    {
+        QTest::addColumn<int>("serverSignal");
+        QTest::newRow("server killed") << SIGKILL;
+        QTest::newRow("server stopped, then SIGTERM") << SIGSTOP;
+    }
+
     void xServerGoingAwayEndsTheProgram()
     {
-        // A server of its own, killed in the middle of a run.
+        // A server of its own, killed or stopped in the middle of a run.
+        QFETCH(int, serverSignal);
         QTemporaryDir scratch;
         const QString state = scratch.filePath(QStringLiteral("xvfb.state"));
         const QString script = program("KEYLOOM_XVFB_SCRIPT");
@@ -165,7 +173,17 @@ private slots:
         QVERIFY(waitFor([&] { return d.typed(&client).size() >= 3; }));
 
         XCloseDisplay(x);
-        QVERIFY(::kill(pid_t(lines.value(1).toLongLong()), SIGKILL) == 0);
+        const pid_t server = pid_t(lines.value(1).toLongLong());
+        QVERIFY(::kill(server, serverSignal) == 0);
+        const auto thaw = qScopeGuard([&] { ::kill(server, SIGCONT); });
+        if (serverSignal == SIGSTOP) {
+            keyloom->process().terminate();
+            QVERIFY2(keyloom->process().waitForFinished(2000),
+                     "SIGTERM does not end keyloom while its X server is stopped");
+            QCOMPARE(keyloom->process().exitCode(), SIGTERM);
+            QCOMPARE(keyloom->process().exitStatus(), QProcess::CrashExit);
+            return d.stopClipboardOwner();
+        }
         QVERIFY2(keyloom->process().waitForFinished(deadlineMs),
                  "keyloom hangs after its X server died");
         QCOMPARE(keyloom->process().exitStatus(), QProcess::NormalExit);
@@ -174,30 +192,43 @@ private slots:
 
     void vanishingClipboardOwner_data()
     {
-        QTest::addColumn<bool>("frozenFirst");
-        QTest::newRow("killed before the shortcut") << false;
-        QTest::newRow("frozen, then killed after the shortcut") << true;
+        QTest::addColumn<bool>("frozen");
+        QTest::addColumn<QList<quint32>>("stop"); // pressed while the owner is asked
+        QTest::addColumn<int>("then");            // sent to the owner after that
+        const QList<quint32> none;
+        QTest::newRow("killed before the shortcut") << false << none << 0;
+        QTest::newRow("frozen, then killed") << true << none << SIGKILL;
+        QTest::newRow("frozen for good") << true << none << 0;
+        QTest::newRow("frozen, stopped by the shortcut, thawed") << true << mainChord << SIGCONT;
+        QTest::newRow("frozen, stopped by Esc, thawed")
+            << true << QList<quint32>{XK_Escape} << SIGCONT;
     }
 
     void vanishingClipboardOwner()
     {
-        QFETCH(bool, frozenFirst);
+        QFETCH(bool, frozen);
+        QFETCH(QList<quint32>, stop);
+        QFETCH(int, then);
         QVERIFY(d.setClipboard("vanishing"));
         const auto keyloom = d.keyloom();
         QVERIFY(d.startKeyloom(*keyloom));
         const pid_t owner = pid_t(d.clipboardOwner->processId());
-        if (frozenFirst) {
-            // An owner that stops answering, then dies while the request may be pending.
+        if (frozen)
             QVERIFY(::kill(owner, SIGSTOP) == 0);
-            d.chord(mainChord);
-            QVERIFY(::kill(owner, SIGKILL) == 0);
-        } else {
+        else
             d.stopClipboardOwner();
-            d.chord(mainChord);
-        }
+        d.chord(mainChord);
+        // The keyboard goes on working while the owner is asked.
+        QTest::qWait(50);
+        d.chord({XK_x});
+        QVERIFY2(waitFor([&] { return d.typed() == QLatin1String("x"); }, 200),
+                 "the keyboard froze");
+        d.chord(stop);
+        if (then)
+            QVERIFY(::kill(owner, then) == 0);
         QVERIFY(d.waitUntilIdle());
-        QVERIFY2(d.typed().isEmpty() || d.typed() == QStringLiteral("vanishing"),
-                 qPrintable(d.typed()));
+        // An answer that comes after the stop, or after the timeout, types nothing.
+        QCOMPARE(d.typed(), QStringLiteral("x"));
 
         // Not wedged: a new owner's text is typed.
         d.client->clear();

@@ -14,21 +14,26 @@ X11KeyInjector::X11KeyInjector() : X11KeyInjector(qgetenv("DISPLAY")) {}
 
 namespace {
 
-// A crash in the middle of a shifted word must not leave Shift down for the next
-// session. The server drops a release of a key the XTEST device does not hold, so
-// this lets go of its keys only, never of one the user holds.
-void releaseXTestKeys(Display *display)
-{
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (XTestQueryExtension(display, &event, &error, &major, &minor)) {
-        char keys[32] = {};
-        XQueryKeymap(display, keys);
-        for (unsigned kc = 8; kc < 256; ++kc) {
-            if (keys[kc / 8] & (1 << (kc % 8)))
-                XTestFakeKeyEvent(display, kc, False, CurrentTime);
-        }
+// Key presses and keymap changes stop once the program is ending, so that the signal path
+// finds nothing of ours pressed or bound after it has cleaned up.
+class GuardedSession final : public KeySession {
+public:
+    explicit GuardedSession(std::unique_ptr<KeySession> session) : m_session(std::move(session)) {}
+    bool isKeyDown(quint16 keyCode) override { return m_session->isKeyDown(keyCode); }
+    void prepare(QStringView upcoming) override
+    {
+        X11ExitGuard::unlessEnding([&] { m_session->prepare(upcoming); });
     }
-}
+    void postKey(quint16 keyCode, bool down, QStringView text) override
+    {
+        X11ExitGuard::unlessEnding([&] { m_session->postKey(keyCode, down, text); });
+    }
+    void watchStop(std::stop_token stop) override { m_session->watchStop(std::move(stop)); }
+    std::chrono::nanoseconds takeTimeSpent() override { return m_session->takeTimeSpent(); }
+
+private:
+    std::unique_ptr<KeySession> m_session;
+};
 
 } // namespace
 
@@ -39,7 +44,8 @@ X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move
     if (!display)
         return;
     static std::once_flag once;
-    std::call_once(once, [display] { releaseXTestKeys(display); });
+    // A crash in the middle of a shifted word must not leave Shift down for the next session.
+    std::call_once(once, [display] { X11ExitGuard::releaseXTestKeys(display); });
     // What a killed instance left bound is undone now, not when the first run begins.
     X11SpareKeys::cleanLeftovers(display, X11SpareKeys::Leftovers::OfEndedProcesses);
     XCloseDisplay(display);
@@ -47,5 +53,8 @@ X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move
 
 std::unique_ptr<KeySession> X11KeyInjector::openSession()
 {
-    return X11KeySession::open(m_displayName);
+    std::unique_ptr<KeySession> session = X11KeySession::open(m_displayName);
+    if (!session)
+        return nullptr;
+    return std::make_unique<GuardedSession>(std::move(session));
 }
