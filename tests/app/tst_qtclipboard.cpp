@@ -68,7 +68,6 @@ private slots:
         QTest::newRow("ascii") << QStringLiteral("hello");
         QTest::newRow("mixed unicode with newline") << QStringLiteral(
             "Gr\u00FC\u00DFe \u65E5\u672C \U0001F1E9\U0001F1EA e\u0301\nzweite Zeile\t!");
-        QTest::newRow("only spaces") << QStringLiteral("   ");
     }
 
     void readsTextOfAnotherClient()
