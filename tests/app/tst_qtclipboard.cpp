@@ -88,7 +88,6 @@ private slots:
             << QStringLiteral(
                    "Gr\u00FC\u00DFe \u65E5\u672C \U0001F1E9\U0001F1EA e\u0301\nzweite Zeile\t!")
             << utf8;
-        QTest::newRow("only spaces") << QStringLiteral("   ") << utf8;
         QTest::newRow("Latin-1 only")
             << QStringLiteral("Gr\u00FC\u00DFe") << QStringLiteral("STRING");
         // Far above the largest request: the owner hands it over in INCR pieces.

@@ -136,7 +136,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("display");
         QTest::addColumn<QString>("suffix");
-        QTest::newRow("local") << QByteArray(":0") << QStringLiteral("/keyloom-_0");
         QTest::newRow("screen number dropped")
             << QByteArray(":0.1") << QStringLiteral("/keyloom-_0");
         QTest::newRow("remote") << QByteArray("localhost:10.0")

@@ -10,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -46,7 +44,6 @@ struct Fixture {
 };
 
 const QByteArray idA = "0F6C3A36-2E4B-4C4B-9D4E-1A2B3C4D5E6F";
-const QByteArray idB = "8E2D9C1B-7A6F-4E5D-8C3B-2A1F0E9D8C7B";
 
 } // namespace
 
@@ -70,46 +67,24 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QVariant>("expected");
         QTest::addColumn<bool>("taken");
-
         const QVariant playlist = QVariant::fromValue(TypingMode::Playlist);
         const QVariant clipboard = QVariant::fromValue(TypingMode::Clipboard);
-        QTest::newRow("delay") << QByteArray("typingSpeedMs=45") << QVariant(45.0) << true;
-        QTest::newRow("delay fraction")
-            << QByteArray("typingSpeedMs=12.5") << QVariant(12.5) << true;
-        QTest::newRow("delay beyond slider")
-            << QByteArray("typingSpeedMs=250") << QVariant(250.0) << true;
-        QTest::newRow("delay text") << QByteArray("typingSpeedMs=fast") << QVariant(30.0) << false;
-        QTest::newRow("delay negative")
-            << QByteArray("typingSpeedMs=-5") << QVariant(30.0) << false;
-        QTest::newRow("delay nan") << QByteArray("typingSpeedMs=nan") << QVariant(30.0) << false;
-        QTest::newRow("delay inf") << QByteArray("typingSpeedMs=inf") << QVariant(30.0) << false;
-        QTest::newRow("delay absurd")
-            << QByteArray("typingSpeedMs=1e300") << QVariant(30.0) << false;
-        QTest::newRow("key code") << QByteArray("hotkeyKeyCode=40") << QVariant(40ll) << true;
-        QTest::newRow("key code 12.0")
-            << QByteArray("hotkeyKeyCode=12.0") << QVariant(12ll) << true;
-        QTest::newRow("key code 12.5")
-            << QByteArray("hotkeyKeyCode=12.5") << QVariant(41ll) << false;
-        QTest::newRow("key code word")
-            << QByteArray("hotkeyKeyCode=semicolon") << QVariant(41ll) << false;
-        QTest::newRow("key code too big")
-            << QByteArray("hotkeyKeyCode=65536") << QVariant(41ll) << false;
-        QTest::newRow("key code max")
-            << QByteArray("prevHotkeyKeyCode=65535") << QVariant(65535ll) << true;
-        QTest::newRow("key code negative")
-            << QByteArray("prevHotkeyKeyCode=-1") << QVariant(41ll) << false;
-        QTest::newRow("bool false") << QByteArray("hotkeyControl=false") << QVariant(false) << true;
-        QTest::newRow("bool true") << QByteArray("hotkeyShift=true") << QVariant(true) << true;
-        QTest::newRow("bool as number") << QByteArray("hotkeyOption=1") << QVariant(false) << false;
-        QTest::newRow("bool as word")
-            << QByteArray("prevHotkeyOption=no") << QVariant(true) << false;
-        QTest::newRow("mode playlist") << QByteArray("typingMode=playlist") << playlist << true;
-        QTest::newRow("mode other case") << QByteArray("typingMode=Playlist") << clipboard << false;
-        QTest::newRow("mode unknown") << QByteArray("typingMode=list") << clipboard << false;
-        QTest::newRow("index beyond list")
-            << QByteArray("currentSnippetIndex=7") << QVariant(7ll) << true;
-        QTest::newRow("index text")
-            << QByteArray("currentSnippetIndex=seven") << QVariant(0ll) << false;
+        const auto row = [](const char *line, const QVariant &expected, bool taken) {
+            QTest::newRow(line) << QByteArray(line) << expected << taken;
+        };
+        row("typingSpeedMs=12.5", 12.5, true);
+        row("typingSpeedMs=fast", 30.0, false);
+        row("typingSpeedMs=nan", 30.0, false);
+        row("typingSpeedMs=-5", 30.0, false);
+        row("hotkeyKeyCode=12.0", 12ll, true);
+        row("hotkeyKeyCode=12.5", 41ll, false);
+        row("hotkeyKeyCode=65536", 41ll, false);
+        row("prevHotkeyKeyCode=65535", 65535ll, true);
+        row("hotkeyControl=false", false, true);
+        row("hotkeyOption=1", false, false);
+        row("typingMode=playlist", playlist, true);
+        row("currentSnippetIndex=7", 7ll, true); // beyond the list
+        row("currentSnippetIndex=seven", 0ll, false);
     }
 
     void loadConvertsStrictly()
@@ -141,18 +116,7 @@ private slots:
         QCOMPARE(written.count(), 1);
         state->setTypingSpeedMs(55.5);
         QCOMPARE(changed.count(), 1);
-        // NaN equals nothing, not even itself.
-        state->setTypingSpeedMs(std::numeric_limits<double>::quiet_NaN());
-        state->setTypingSpeedMs(std::numeric_limits<double>::quiet_NaN());
-        QCOMPARE(changed.count(), 3);
-        QCOMPARE(written.count(), 4);
-
-        QSignalSpy display(state.get(), &AppState::hotkeyDisplayStringChanged);
-        QSignalSpy prevDisplay(state.get(), &AppState::prevHotkeyDisplayStringChanged);
-        state->setHotkeyShift(true);
-        state->setHotkeyShift(true);
-        QCOMPARE(display.count(), 1);
-        QCOMPARE(prevDisplay.count(), 0);
+        QCOMPARE(written.count(), 2);
     }
 
     void settingsSurviveARestart()
@@ -184,33 +148,19 @@ private slots:
         QCOMPARE(state->currentSnippetIndex(), 1);
     }
 
-    void snippetsAreStoredAsCompactJson()
-    {
-        const SnippetList list{{QUuid::fromString(QLatin1String(idA.toLower())), u"a\"b\n"_s},
-                               {QUuid::fromString(QLatin1String(idB)), u"ü"_s}};
-        QCOMPARE(encodeSnippets(list), "[{\"id\":\"" + idA +
-                                           "\",\"text\":\"a\\\"b\\n\"},{\"id\":\"" + idB +
-                                           "\",\"text\":\"\xC3\xBC\"}]");
-        QCOMPARE(encodeSnippets({}), QByteArray("[]"));
-    }
-
     void snippetDecodingIsStrict_data()
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("count"); // -1: unreadable
-        QTest::newRow("upper case") << "[{\"id\":\"" + idA + "\",\"text\":\"x\"}]" << 1;
         QTest::newRow("lower case") << "[{\"id\":\"" + idA.toLower() + "\",\"text\":\"x\"}]" << 1;
         QTest::newRow("extra member") << "[{\"id\":\"" + idA + "\",\"text\":\"x\",\"n\":1}]" << 1;
         QTest::newRow("empty") << QByteArray("[]") << 0;
         QTest::newRow("braced id") << "[{\"id\":\"{" + idA + "}\",\"text\":\"x\"}]" << -1;
-        QTest::newRow("short id") << QByteArray("[{\"id\":\"0F6C3A36\",\"text\":\"x\"}]") << -1;
         QTest::newRow("missing text") << "[{\"id\":\"" + idA + "\"}]" << -1;
         QTest::newRow("text not a string") << "[{\"id\":\"" + idA + "\",\"text\":5}]" << -1;
-        QTest::newRow("id not a string") << QByteArray("[{\"id\":5,\"text\":\"x\"}]") << -1;
         QTest::newRow("element not an object") << QByteArray("[\"x\"]") << -1;
         QTest::newRow("object, not array") << "{\"id\":\"" + idA + "\",\"text\":\"x\"}" << -1;
         QTest::newRow("truncated") << "[{\"id\":\"" + idA + "\",\"te" << -1;
-        QTest::newRow("not json") << QByteArray("\xff\xfe garbage") << -1;
     }
 
     void snippetDecodingIsStrict()

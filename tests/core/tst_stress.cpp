@@ -1,14 +1,10 @@
 // Thousands of interleaved shortcut presses, stops and edits while runs start and end
 // on their worker threads. Run under ThreadSanitizer by the tsan preset.
-#include "FakePlatform.h"
-#include "RunWaiting.h"
-#include "model/AppState.h"
+#include "StateFixture.h"
 #include "platform/KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestStress : public QObject {
@@ -17,10 +13,9 @@ class TestStress : public QObject {
 private slots:
     void interleavedRunsAndEdits()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("k.conf"));
-        FakePlatform fake;
-        auto state = std::make_unique<AppState>(fake.platform(), path, fake.pauser);
+        StateFixture f;
+        FakePlatform &fake = f.fake;
+        std::unique_ptr<AppState> &state = f.state;
         fake.clipboard.content = QStringLiteral("xy👍🏽");
         for (const char *text : {"one", "two", "three"})
             state->addSnippet(QString::fromLatin1(text));
@@ -60,7 +55,8 @@ private slots:
                                         random.bounded(qint64(state->snippets().size() + 1)));
                 break;
             case 9:
-                state->setTypingMode(random.bounded(2) ? TypingMode::Playlist : TypingMode::Clipboard);
+                state->setTypingMode(random.bounded(2) ? TypingMode::Playlist
+                                                       : TypingMode::Clipboard);
                 break;
             case 10:
                 if (random.bounded(20) == 0)
@@ -89,11 +85,10 @@ private slots:
         const qint64 index = state->currentSnippetIndex();
         const TypingMode mode = state->typingMode();
         state.reset();
-        FakePlatform other;
-        AppState reloaded(other.platform(), path, other.pauser);
-        QCOMPARE(reloaded.snippets(), snippets);
-        QCOMPARE(reloaded.currentSnippetIndex(), index);
-        QCOMPARE(reloaded.typingMode(), mode);
+        const auto reloaded = f.load();
+        QCOMPARE(reloaded->snippets(), snippets);
+        QCOMPARE(reloaded->currentSnippetIndex(), index);
+        QCOMPARE(reloaded->typingMode(), mode);
     }
 };
 

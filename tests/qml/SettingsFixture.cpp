@@ -18,8 +18,6 @@ void collect(QQuickItem *item, const QString &name, QList<QQuickItem *> &out)
 
 SettingsFixture::SettingsFixture()
 {
-    state = std::make_unique<AppState>(fake.platform(), dir.filePath(QStringLiteral("k.conf")),
-                                       fake.pauser);
     settings = std::make_unique<SettingsWindow>(*state);
     auto handle = clockHandle;
     settings->setPreviewClockFactory(

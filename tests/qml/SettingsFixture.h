@@ -1,20 +1,17 @@
 #pragma once
 
-#include "FakePlatform.h"
 #include "ManualPreviewClock.h"
-#include "model/AppState.h"
+#include "StateFixture.h"
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindow.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QTemporaryDir>
 
 #include <memory>
 
-// A real AppState on a temporary settings file and the fake platform, and the real
-// settings window over it with a hand-driven preview clock.
-class SettingsFixture {
+// The real settings window over a real AppState, with a hand-driven preview clock.
+class SettingsFixture : public StateFixture {
 public:
     SettingsFixture();
     ~SettingsFixture();
@@ -44,9 +41,6 @@ public:
     /// fired.
     int stepUntil(const QString &text, int limit = 200) const;
 
-    QTemporaryDir dir;
-    FakePlatform fake;
-    std::unique_ptr<AppState> state;
     std::unique_ptr<SettingsWindow> settings;
     std::shared_ptr<ManualPreviewClock::Handle> clockHandle =
         std::make_shared<ManualPreviewClock::Handle>();

@@ -7,29 +7,11 @@
 
 using namespace Qt::StringLiterals;
 
-// The form as a whole: how its notes render, the speed control, the permission
-// status, and the window's life from first open to close.
+// The form as a whole: the speed control, the permission status, and the window's
+// life from first open to close.
 class TestSettingsForm : public QObject {
     Q_OBJECT
 private slots:
-    void notesRenderMarkdownAndWrap()
-    {
-        SettingsFixture f;
-        QVERIFY(f.open());
-        const QList<QQuickItem *> lines = f.items(u"lineText"_s);
-        QVERIFY(!lines.isEmpty());
-        for (const QQuickItem *line : lines) {
-            // Emphasis is written with asterisks, which must not show.
-            if (textOf(line).contains(u"**"_s))
-                QCOMPARE(line->property("textFormat").toInt(), int(Qt::MarkdownText));
-        }
-        for (const char *name : {"releaseNote", "permissionExplanation"}) {
-            const QQuickItem *note = f.item(QString::fromLatin1(name));
-            QVERIFY(note->property("wrapMode").toInt() != 0);
-            QVERIFY(note->height() > 1.5 * note->property("font").value<QFont>().pixelSize());
-        }
-    }
-
     void speedLabel_data()
     {
         QTest::addColumn<double>("stored");
