@@ -28,15 +28,21 @@ constexpr KeyCombo mainCombo{KeyCode::Semicolon, ModifierFlag::Control | Modifie
 constexpr KeyCombo prevCombo{KeyCode::Semicolon,
                              ModifierFlag::Control | ModifierFlag::Option | ModifierFlag::Command};
 
-struct Call {
-    quint16 keyCode;
-    quint64 flags;
-};
+using Calls = QList<std::pair<quint16, quint64>>;
 
-QString recorderPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/x11_recorder");
-}
+// A tap that records each call and answers as told.
+struct RecordingTap {
+    explicit RecordingTap(const QByteArray &display, bool answer = true) : tap(display)
+    {
+        installed = tap.install([this, answer](quint16 keyCode, quint64 flags) {
+            calls.append({keyCode, flags & ModifierFlag::Mask});
+            return answer;
+        });
+    }
+    X11KeyboardTap tap;
+    Calls calls;
+    bool installed = false;
+};
 
 } // namespace
 
@@ -50,22 +56,20 @@ private slots:
 
     void pressesAreMatchedAndAnswered_data();
     void pressesAreMatchedAndAnswered();
-
     void comboHeldByAnotherClientIsReported();
     void regrabsAfterLayoutChange();
-
     void scanCodesMapToKeyPositions_data();
     void scanCodesMapToKeyPositions();
-
-    void trustedOnAServerWithXTest();
-    void withoutXTestInstallFailsCleanly();
+    void trustAndFailureWithoutXTest();
 
 private:
-    void press(const QList<quint32> &keysyms);
-    bool sentinelArrived(FocusClient &client);
+    // Presses the keys in order, releases them in reverse, then a sentinel key; waits until
+    // the client has it, so everything before it has been decided.
+    void press(FocusClient &client, const QList<quint32> &keysyms);
 
     QByteArray m_displayName;
     Display *m_display = nullptr;
+    std::unique_ptr<FocusClient> m_client;
 };
 
 void TestX11Tap::initTestCase()
@@ -82,6 +86,11 @@ void TestX11Tap::init()
     // Start every case with no lock key on, whatever an earlier one left.
     XkbLockModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
     XSync(m_display, False);
+    // A client of its own per case: what one case's grabs did to the focus stays there.
+    m_client = std::make_unique<FocusClient>();
+    QVERIFY(
+        m_client->start(QCoreApplication::applicationDirPath() + QStringLiteral("/x11_recorder"),
+                        {QString::fromLocal8Bit(m_displayName)}, m_displayName));
 }
 
 void TestX11Tap::cleanupTestCase()
@@ -90,22 +99,17 @@ void TestX11Tap::cleanupTestCase()
         XCloseDisplay(m_display);
 }
 
-void TestX11Tap::press(const QList<quint32> &keysyms)
+void TestX11Tap::press(FocusClient &client, const QList<quint32> &keysyms)
 {
     for (quint32 k : keysyms)
         fakeKey(m_display, k, true);
     for (qsizetype i = keysyms.size() - 1; i >= 0; --i)
         fakeKey(m_display, keysyms[i], false);
-    // A sentinel after the keys: once it arrives, everything before it has been decided.
     fakeKey(m_display, XK_z, true);
     fakeKey(m_display, XK_z, false);
-}
-
-bool TestX11Tap::sentinelArrived(FocusClient &client)
-{
-    client.poll();
-    const QList<Press> presses = client.presses();
-    return !presses.isEmpty() && presses.last().keyCode == XKeysymToKeycode(m_display, XK_z);
+    const unsigned z = XKeysymToKeycode(m_display, XK_z);
+    QTRY_VERIFY(
+        (client.poll(), !client.presses().isEmpty() && client.presses().last().keyCode == z));
 }
 
 void TestX11Tap::pressesAreMatchedAndAnswered_data()
@@ -114,34 +118,31 @@ void TestX11Tap::pressesAreMatchedAndAnswered_data()
     QTest::addColumn<bool>("escapeWatched");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<quint32>("lockKey");
-    QTest::addColumn<bool>("called");
-    QTest::addColumn<quint64>("flags");
-    QTest::addColumn<bool>("delivered");
+    QTest::addColumn<qint64>("flags"); // -1: the tap is not called
 
     const QList<quint32> main{XK_Control_L, XK_Super_L, XK_semicolon};
     const QList<quint32> prev{XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon};
-    const quint64 mainFlags = mainCombo.modifiers;
-    const quint64 prevFlags = prevCombo.modifiers;
-    QTest::newRow("main swallowed") << main << false << true << 0u << true << mainFlags << false;
+    const qint64 mainFlags = qint64(mainCombo.modifiers);
+    QTest::newRow("main") << main << false << true << 0u << mainFlags;
     QTest::newRow("main, right-hand modifiers")
-        << QList<quint32>{XK_Control_R, XK_Super_R, XK_semicolon} << false << true << 0u << true
-        << mainFlags << false;
+        << QList<quint32>{XK_Control_R, XK_Super_R, XK_semicolon} << false << true << 0u
+        << mainFlags;
     QTest::newRow("main with caps lock")
-        << main << false << true << quint32(XK_Caps_Lock) << true << mainFlags << false;
+        << main << false << true << quint32(XK_Caps_Lock) << mainFlags;
     QTest::newRow("main with num lock")
-        << main << false << true << quint32(XK_Num_Lock) << true << mainFlags << false;
-    QTest::newRow("main with extra shift not matched")
+        << main << false << true << quint32(XK_Num_Lock) << mainFlags;
+    QTest::newRow("extra shift is another shortcut")
         << QList<quint32>{XK_Control_L, XK_Super_L, XK_Shift_L, XK_semicolon} << false << true << 0u
-        << false << quint64(0) << true;
-    QTest::newRow("prev swallowed") << prev << false << true << 0u << true << prevFlags << false;
-    QTest::newRow("prev let through") << prev << false << false << 0u << true << prevFlags << true;
+        << qint64(-1);
+    QTest::newRow("prev") << prev << false << true << 0u << qint64(prevCombo.modifiers);
+    QTest::newRow("prev let through")
+        << prev << false << false << 0u << qint64(prevCombo.modifiers);
     QTest::newRow("esc while idle")
-        << QList<quint32>{XK_Escape} << false << true << 0u << false << quint64(0) << true;
+        << QList<quint32>{XK_Escape} << false << true << 0u << qint64(-1);
     QTest::newRow("esc while running")
-        << QList<quint32>{XK_Escape} << true << true << 0u << true << quint64(0) << false;
-    QTest::newRow("shift+esc while running")
-        << QList<quint32>{XK_Shift_L, XK_Escape} << true << true << 0u << true
-        << quint64(ModifierFlag::Shift) << false;
+        << QList<quint32>{XK_Escape} << true << true << 0u << qint64(0);
+    QTest::newRow("shift+esc while running") << QList<quint32>{XK_Shift_L, XK_Escape} << true
+                                             << true << 0u << qint64(ModifierFlag::Shift);
 }
 
 void TestX11Tap::pressesAreMatchedAndAnswered()
@@ -150,53 +151,31 @@ void TestX11Tap::pressesAreMatchedAndAnswered()
     QFETCH(bool, escapeWatched);
     QFETCH(bool, answer);
     QFETCH(quint32, lockKey);
-    QFETCH(bool, called);
-    QFETCH(quint64, flags);
-    QFETCH(bool, delivered);
+    QFETCH(qint64, flags);
 
-    FocusClient client;
-    QVERIFY(client.start(recorderPath(), {QString::fromLocal8Bit(m_displayName)}, m_displayName));
-    X11KeyboardTap tap(m_displayName);
-    QList<Call> calls;
-    QVERIFY(tap.install([&](quint16 keyCode, quint64 f) {
-        calls.append({keyCode, f});
-        return answer;
-    }));
-    QCOMPARE(tap.watch({mainCombo, prevCombo}, escapeWatched), QList<KeyCombo>{});
-    if (lockKey) {
-        press({lockKey});
-        QTRY_VERIFY(sentinelArrived(client));
-        client.clear();
-    }
-
-    press(keys);
-    QTRY_VERIFY(sentinelArrived(client));
-    const quint16 expectedCode = keys.last() == XK_Escape ? KeyCode::Escape : KeyCode::Semicolon;
-    if (called) {
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls[0].keyCode, expectedCode);
-        QCOMPARE(calls[0].flags & ModifierFlag::Mask, flags);
-    } else {
-        QCOMPARE(calls.size(), 0);
-    }
-    const unsigned lastKeyCode = XKeysymToKeycode(m_display, keys.last());
-    bool seen = false;
-    for (const Press &p : client.presses())
-        seen = seen || p.keyCode == lastKeyCode;
-    QCOMPARE(seen, delivered);
-
-    if (lockKey) {
-        press({lockKey});
-        QTRY_VERIFY(sentinelArrived(client));
-    }
-    tap.remove();
+    RecordingTap rec(m_displayName, answer);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo, prevCombo}, escapeWatched), QList<KeyCombo>{});
+    if (lockKey)
+        press(*m_client, {lockKey});
+    m_client->clear();
+    press(*m_client, keys);
+    const quint16 code = keys.last() == XK_Escape ? KeyCode::Escape : KeyCode::Semicolon;
+    QCOMPARE(rec.calls, (flags < 0 ? Calls{} : Calls{{code, quint64(flags)}}));
+    // A swallowed press never reaches the focused client; any other is replayed to it.
+    const unsigned last = XKeysymToKeycode(m_display, keys.last());
+    const QList<Press> presses = m_client->presses();
+    const bool seen = std::any_of(presses.begin(), presses.end(),
+                                  [&](const Press &p) { return p.keyCode == last; });
+    QCOMPARE(seen, flags < 0 || !answer);
+    if (lockKey)
+        press(*m_client, {lockKey});
+    rec.tap.remove();
     QCOMPARE(keysDown(m_display), QList<unsigned>{});
 }
 
 void TestX11Tap::comboHeldByAnotherClientIsReported()
 {
-    FocusClient client;
-    QVERIFY(client.start(recorderPath(), {QString::fromLocal8Bit(m_displayName)}, m_displayName));
     Display *other = XOpenDisplay(m_displayName.constData());
     QVERIFY(other);
     const std::unique_ptr<Display, int (*)(Display *)> closer(other, XCloseDisplay);
@@ -205,23 +184,14 @@ void TestX11Tap::comboHeldByAnotherClientIsReported()
              GrabModeAsync, GrabModeAsync);
     XSync(other, False);
 
-    X11KeyboardTap tap(m_displayName);
-    QList<Call> calls;
-    QVERIFY(tap.install([&](quint16 keyCode, quint64 f) {
-        calls.append({keyCode, f});
-        return true;
-    }));
-    QCOMPARE(tap.watch({mainCombo, prevCombo}, false), QList<KeyCombo>{mainCombo});
-
-    // The other shortcut still works.
-    press({XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon});
-    QTRY_VERIFY(sentinelArrived(client));
-    QCOMPARE(calls.size(), 1);
-    QCOMPARE(calls[0].flags & ModifierFlag::Mask, prevCombo.modifiers);
-
-    // And the other client still gets its own.
-    press({XK_Control_L, XK_Super_L, XK_semicolon});
-    QTRY_VERIFY(sentinelArrived(client));
+    RecordingTap rec(m_displayName);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo, prevCombo}, false), QList<KeyCombo>{mainCombo});
+    // The other shortcut still works, and the other client still gets its own.
+    press(*m_client, {XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon});
+    press(*m_client, {XK_Control_L, XK_Super_L, XK_semicolon});
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].second, prevCombo.modifiers);
     bool otherGotIt = false;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
@@ -233,29 +203,18 @@ void TestX11Tap::comboHeldByAnotherClientIsReported()
             return otherGotIt;
         }(),
         10000);
-    QCOMPARE(calls.size(), 1);
-    tap.remove();
 }
 
 void TestX11Tap::regrabsAfterLayoutChange()
 {
-    FocusClient client;
-    QVERIFY(client.start(recorderPath(), {QString::fromLocal8Bit(m_displayName)}, m_displayName));
-    X11KeyboardTap tap(m_displayName);
-    QList<Call> calls;
-    QVERIFY(tap.install([&](quint16 keyCode, quint64 f) {
-        calls.append({keyCode, f});
-        return true;
-    }));
-    QCOMPARE(tap.watch({mainCombo}, false), QList<KeyCombo>{});
+    RecordingTap rec(m_displayName);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo}, false), QList<KeyCombo>{});
     // On a German layout the ; position carries ö; the shortcut follows the position.
     QVERIFY(setLayout(m_displayName, {QStringLiteral("de")}));
-    press({XK_Control_L, XK_Super_L, XK_odiaeresis});
-    QTRY_VERIFY(sentinelArrived(client));
-    QCOMPARE(calls.size(), 1);
-    QCOMPARE(calls[0].keyCode, KeyCode::Semicolon);
-    tap.remove();
+    press(*m_client, {XK_Control_L, XK_Super_L, XK_odiaeresis});
     QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+    QCOMPARE(rec.calls, (Calls{{KeyCode::Semicolon, mainCombo.modifiers}}));
 }
 
 void TestX11Tap::scanCodesMapToKeyPositions_data()
@@ -263,17 +222,10 @@ void TestX11Tap::scanCodesMapToKeyPositions_data()
     QTest::addColumn<quint32>("keysym");
     QTest::addColumn<quint16>("keyCode");
     QTest::newRow("a") << quint32(XK_a) << quint16(0);
-    QTest::newRow("s") << quint32(XK_s) << quint16(1);
-    QTest::newRow("5") << quint32(XK_5) << quint16(23);
     QTest::newRow(";") << quint32(XK_semicolon) << quint16(41);
-    QTest::newRow("return") << quint32(XK_Return) << quint16(36);
-    QTest::newRow("tab") << quint32(XK_Tab) << quint16(48);
     QTest::newRow("escape") << quint32(XK_Escape) << quint16(53);
-    QTest::newRow("left super") << quint32(XK_Super_L) << quint16(55);
     QTest::newRow("right control") << quint32(XK_Control_R) << quint16(62);
-    QTest::newRow("F1") << quint32(XK_F1) << quint16(122);
     QTest::newRow("F5") << quint32(XK_F5) << quint16(96);
-    QTest::newRow("up") << quint32(XK_Up) << quint16(126);
     QTest::newRow("keypad 8") << quint32(XK_KP_Up) << quint16(91);
     QTest::newRow("print screen (own code)") << quint32(XK_Print) << quint16(128);
 }
@@ -282,64 +234,45 @@ void TestX11Tap::scanCodesMapToKeyPositions()
 {
     QFETCH(quint32, keysym);
     QFETCH(quint16, keyCode);
-    X11KeyboardTap tap(m_displayName);
     const unsigned native = XKeysymToKeycode(m_display, keysym);
     QVERIFY(native);
-    QCOMPARE(tap.keyCodeForScanCode(native), std::optional<quint16>(keyCode));
+    QCOMPARE(X11KeyboardTap(m_displayName).keyCodeForScanCode(native), std::optional(keyCode));
 }
 
-void TestX11Tap::trustedOnAServerWithXTest()
+void TestX11Tap::trustAndFailureWithoutXTest()
 {
-    X11AccessibilityTrust trust(m_displayName);
-    QVERIFY(trust.isTrusted());
-    QCOMPARE(trust.missingReason(), QString());
-
+    QVERIFY(X11AccessibilityTrust(m_displayName).isTrusted());
     // On Wayland the limit is said, while XWayland windows still work.
     qputenv("XDG_SESSION_TYPE", "wayland");
-    QVERIFY(trust.isTrusted());
     QVERIFY(X11AccessibilityTrust::sessionNote().contains(QLatin1String("XWayland")));
     qputenv("XDG_SESSION_TYPE", "x11");
     qunsetenv("WAYLAND_DISPLAY");
     QCOMPARE(X11AccessibilityTrust::sessionNote(), QString());
-}
 
-void TestX11Tap::withoutXTestInstallFailsCleanly()
-{
     const QByteArray display = fixtureDisplay("KEYLOOM_XVFB_NOXTEST_STATE");
     QVERIFY2(!display.isEmpty(), "no Xvfb fixture without XTEST");
-
     X11KeyboardTap tap(display);
     HotkeyManager manager(tap);
-    // Capture what the manager prints on stdout.
     std::fflush(stdout);
-    int fds[2];
-    QVERIFY(pipe(fds) == 0);
+    FILE *captured = std::tmpfile();
     const int saved = dup(STDOUT_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
+    dup2(fileno(captured), STDOUT_FILENO);
     manager.installTap();
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
-    close(fds[1]);
-    QByteArray printed;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        printed.append(buffer, n);
-    close(fds[0]);
-    QCOMPARE(
-        printed,
-        QByteArray("[Keyloom] Failed to create event tap - check Accessibility permissions.\n"));
+    char printed[256] = {};
+    std::rewind(captured);
+    [[maybe_unused]] const size_t n = std::fread(printed, 1, sizeof printed - 1, captured);
+    std::fclose(captured);
+    QCOMPARE(QByteArray(printed),
+             "[Keyloom] Failed to create event tap - check Accessibility permissions.\n");
     QVERIFY(!manager.isInstalled());
-
     X11AccessibilityTrust trust(display);
     QVERIFY(!trust.isTrusted());
     QVERIFY(trust.missingReason().contains(QLatin1String("XTEST")));
-    X11AccessibilityTrust unreachable(QByteArrayLiteral(":999"));
-    QVERIFY(!unreachable.isTrusted());
-    QVERIFY(unreachable.missingReason().contains(QLatin1String("display")));
-    X11KeyInjector injector(display);
-    QVERIFY(!injector.openSession());
+    QVERIFY(X11AccessibilityTrust(QByteArrayLiteral(":999")).missingReason().contains("display"));
+    QVERIFY(!X11KeyInjector(display).openSession());
 }
 
 QTEST_GUILESS_MAIN(TestX11Tap)
