@@ -1,4 +1,6 @@
-// Key plans on keymaps compiled from layout names, no display server needed.
+// Which keysyms a text becomes, and which keys type them on keymaps compiled from layout
+// names: no display server needed.
+#include "platform/x11/X11TextKeysyms.h"
 #include "platform/xkb/KeyPlanner.h"
 
 #include <QTest>
@@ -18,9 +20,35 @@ class TestKeyPlanner : public QObject {
     Q_OBJECT
 
 private slots:
+    void keysyms_data();
+    void keysyms();
     void plans_data();
     void plans();
 };
+
+void TestKeyPlanner::keysyms_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<std::vector<quint32>>("expected");
+    QTest::newRow("latin-1 uses legacy keysyms")
+        << QStringLiteral("aZ~ä") << std::vector<quint32>{0x61, 0x5a, 0x7e, 0xe4};
+    QTest::newRow("cyrillic, beyond the BMP, combining")
+        << QStringLiteral("ж👍e\u0301") << std::vector<quint32>{0x6d6, 0x101f44d, 0x65, 0x1000301};
+    QTest::newRow("LF, CR, CR LF are one Return each, tab")
+        << QStringLiteral("\n\r\r\n\t") << std::vector<quint32>{0xff0d, 0xff0d, 0xff0d, 0xff09};
+    QTest::newRow("escape, backspace, DEL and C1 never pressed")
+        << QStringLiteral("\x1b\x08\x7f\u0085\u009f") << std::vector<quint32>{};
+    QTest::newRow("lone surrogates")
+        << (QString(QChar(0xD83D)) + QStringLiteral("a") + QChar(0xDC00))
+        << std::vector<quint32>{0x100fffd, 0x61, 0x100fffd};
+}
+
+void TestKeyPlanner::keysyms()
+{
+    QFETCH(QString, text);
+    QFETCH(std::vector<quint32>, expected);
+    QCOMPARE(X11TextKeysyms::forText(text), expected);
+}
 
 void TestKeyPlanner::plans_data()
 {
