@@ -71,8 +71,6 @@ void FocusClient::poll()
                 p.text = QString::fromUtf8(QByteArray::fromHex(f[4]));
             m_text += p.text;
             m_presses.append(p);
-        } else if (f.value(0) == "A" && f.size() >= 2) {
-            m_text += QString::fromUtf8(QByteArray::fromHex(f[1]));
         } else if (f.value(0) == "T") {
             m_text = QString::fromUtf8(QByteArray::fromHex(f.value(1)));
         }

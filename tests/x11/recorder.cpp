@@ -24,28 +24,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <time.h>
+#include <unistd.h>
 
 namespace {
 
 std::string hex(const char *data, int size)
 {
-    if (size <= 0)
-        return "-";
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
+    std::string out = size > 0 ? "" : "-";
+    char byte[3];
     for (int i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(data[i]);
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
+        std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(data[i]));
+        out += byte;
     }
     return out;
-}
-
-void stall(long ms)
-{
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
 }
 
 // The key-forwarding viewer's keyboard: the keymap and locks as they were when it took the
@@ -178,7 +169,7 @@ int main(int argc, char **argv)
             break;
         case KeyPress: {
             if (slowMs > 0)
-                stall(slowMs);
+                usleep(useconds_t(slowMs * 1000));
             char buffer[256];
             KeySym keysym = NoSymbol;
             unsigned state = event.xkey.state;
