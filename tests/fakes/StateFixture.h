@@ -8,11 +8,11 @@
 #include <QTemporaryDir>
 
 // Waits until every typing run's worker has reported back and been reaped.
-inline bool waitForRunsToEnd(AppState &state, int deadlineMs = 20000)
+inline bool waitForRunsToEnd(AppState &state)
 {
     QSignalSpy ended(&state, &AppState::typingTaskEnded);
     while (state.hasTypingTask()) {
-        if (!ended.wait(deadlineMs))
+        if (!ended.wait(20000))
             return false;
     }
     return true;
