@@ -1,15 +1,12 @@
-// The model over the fakes: settings and snippets on a real file, shortcut matching and
-// registration, and typing runs driven through the real shortcut manager.
+// The model over the fakes: settings on a real file, shortcuts, and runs started by them.
 #include "StateFixture.h"
 #include "hotkey/HotkeyManager.h"
 
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <limits>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Op = std::function<void(AppState &)>;
@@ -17,33 +14,10 @@ Q_DECLARE_METATYPE(Op)
 
 namespace {
 
-// Captures what the code under test writes to standard output or error (fd 1 or 2).
-class StreamCapture {
-public:
-    explicit StreamCapture(int fd) : m_fd(fd)
-    {
-        m_file.open();
-        std::fflush(nullptr);
-        dup2(m_file.handle(), m_fd);
-    }
-    QByteArray finish()
-    {
-        std::fflush(nullptr);
-        dup2(m_saved, m_fd);
-        close(m_saved);
-        m_file.seek(0);
-        return m_file.readAll();
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_fd, m_saved = dup(m_fd);
-};
-
 constexpr quint64 shift = ModifierFlag::Shift, control = ModifierFlag::Control,
                   option = ModifierFlag::Option, command = ModifierFlag::Command;
 constexpr quint64 cc = control | command, coc = control | option | command;
-constexpr quint64 capsLock = 0x10000, function = 0x800000;
+constexpr quint64 capsLock = 0x10000;
 
 // Main is ⌃⌘; and previous ⌃⌥⌘; unless a row says otherwise.
 struct MatchRow {
@@ -84,12 +58,6 @@ struct Fixture : StateFixture {
     }
     bool pressMain() { return fake.tap.press(KeyCode::Semicolon, cc); }
     bool pressPrev() { return fake.tap.press(KeyCode::Semicolon, cc | ModifierFlag::Option); }
-    // Starts a run by its shortcut and holds it in its first pause.
-    bool pressHeld()
-    {
-        fake.pauser->hold();
-        return pressMain() && fake.pauser->waitUntilHeld();
-    }
 };
 
 } // namespace
@@ -144,11 +112,9 @@ private slots:
             QTest::newRow(line) << QByteArray(line) << expected << taken;
         };
         row("typingSpeedMs=12.5", 12.5, true);
-        row("typingSpeedMs=fast", 30.0, false);
         row("typingSpeedMs=nan", 30.0, false);
         row("typingSpeedMs=-5", 30.0, false);
         row("hotkeyKeyCode=12.0", 12ll, true);
-        row("hotkeyKeyCode=12.5", 41ll, false);
         row("hotkeyKeyCode=65536", 41ll, false);
         row("prevHotkeyKeyCode=65535", 65535ll, true);
         row("hotkeyControl=false", false, true);
@@ -172,8 +138,7 @@ private slots:
             QCOMPARE(contents(f.path()), "[General]\n" + line + "\n");
     }
 
-    // Snippets that cannot be read start an empty list, but the bytes are the user's: they
-    // are kept where they are until the first save, which moves them aside first.
+    // Unreadable snippets start an empty list; their bytes are moved aside at the first save.
     void snippetsAreDecodedStrictlyAndRescued_data()
     {
         QTest::addColumn<QVariant>("stored");
@@ -182,15 +147,11 @@ private slots:
         const auto row = [](const char *name, const QByteArray &json, int count) {
             QTest::newRow(name) << QVariant(json) << count << QVariant();
         };
-        row("lower case", "[{\"id\":" + idA.toLower() + ",\"text\":\"x\"}]", 1);
-        row("extra member", "[{\"id\":" + idA + ",\"text\":\"x\",\"n\":1}]", 1);
         row("empty", "[]", 0);
         row("braced id", "[{\"id\":\"{" + idA.mid(1, 36) + "}\",\"text\":\"x\"}]", -1);
         row("missing text", "[{\"id\":" + idA + "}]", -1);
         row("text not a string", "[{\"id\":" + idA + ",\"text\":5}]", -1);
-        row("element not an object", "[\"x\"]", -1);
         row("object, not array", "{\"id\":" + idA + ",\"text\":\"x\"}", -1);
-        row("truncated", "[{\"id\":" + idA + ",\"te", -1);
         row("not json", "\x01\x02 my notes", -1);
         QTest::newRow("text, not bytes") << QVariant(u"[]"_s) << -1 << QVariant();
         QTest::newRow("after an earlier rescue")
@@ -216,38 +177,13 @@ private slots:
             return;
         QCOMPARE(contents(f.path()), before);
         // An earlier rescue is never overwritten: the next free key takes this one.
-        const QString key =
-            earlierRescue.isValid() ? u"snippetsUnreadable2"_s : u"snippetsUnreadable"_s;
-        for (const QString &text : {u"new"_s, u"more"_s}) {
-            f.state->addSnippet(text);
-            QCOMPARE(storedValue(f, key), stored);
-            if (earlierRescue.isValid())
-                QCOMPARE(storedValue(f, u"snippetsUnreadable"_s), earlierRescue);
-        }
-        QCOMPARE(decodeSnippets(storedValue(f, u"snippets"_s).toByteArray())
-                     .value_or(SnippetList())
-                     .size(),
-                 2);
-    }
-
-    void anUnwritableStoreKeepsWorkingAndSaysSoOnce()
-    {
-        StateFixture f;
-        // A file where the folder should be: no write can succeed, even as root.
-        const QString path = f.dir.filePath(u"k.conf/k.conf"_s);
-        StreamCapture captured(STDERR_FILENO);
-        {
-            AppState state(f.fake.platform(), path, f.fake.pauser);
-            state.setTypingSpeedMs(70);
-            state.addSnippet(u"kept in memory"_s);
-            state.setCurrentSnippetIndex(0);
-            QCOMPARE(state.typingSpeedMs(), 70.0);
-            QCOMPARE(state.snippets().size(), 1);
-        }
-        const QByteArray said = captured.finish();
-        QCOMPARE(said.count('\n'), 1);
-        QVERIFY(said.startsWith("[Keyloom] Cannot save settings to "));
-        QVERIFY(!said.contains("kept in memory"));
+        f.state->addSnippet(u"new"_s);
+        QCOMPARE(storedValue(f, earlierRescue.isValid() ? u"snippetsUnreadable2"_s
+                                                        : u"snippetsUnreadable"_s),
+                 stored);
+        if (earlierRescue.isValid())
+            QCOMPARE(storedValue(f, u"snippetsUnreadable"_s), earlierRescue);
+        QCOMPARE(f.load()->snippets().size(), 1);
     }
 
     void fileAndFolderArePrivate()
@@ -340,7 +276,6 @@ private slots:
         const MatchRow rows[] = {
             {"main", 41, cc, "main"},
             {"main, caps lock on", 41, cc | capsLock, "main"},
-            {"main, fn bit", 41, cc | function, "main"},
             {"main, extra shift", 41, cc | shift, ""},
             {"main, one modifier missing", 41, control, ""},
             {"other key", 40, cc, ""},
@@ -359,33 +294,21 @@ private slots:
     void matching()
     {
         QFETCH(MatchRow, r);
-        const QString called = QString::fromLatin1(r.called);
-        // A press is swallowed exactly when a callback takes it.
-        for (const bool answer : {true, false}) {
-            FakeKeyboardTap tap;
-            HotkeyManager manager(tap);
-            manager.keyCode = r.mainKey;
-            manager.modifiers = r.mainMods;
-            manager.prevKeyCode = r.prevKey;
-            manager.prevModifiers = r.prevMods;
-            manager.prevEnabled = r.prevEnabled;
-            QStringList calls;
-            const auto record = [&](const char *name) {
-                return [&calls, name, answer] {
-                    calls << QString::fromLatin1(name);
-                    return answer;
-                };
-            };
-            manager.onHotkeyTriggered = record("main");
-            manager.onPrevTriggered = record("prev");
-            manager.onEscapePressed = record("esc");
-            QCOMPARE(manager.handleTapEvent(r.key, r.flags), !called.isEmpty() && answer);
-            QCOMPARE(calls, called.isEmpty() ? QStringList() : QStringList{called});
-        }
+        FakeKeyboardTap tap;
+        HotkeyManager manager(tap);
+        manager.keyCode = r.mainKey;
+        manager.modifiers = r.mainMods;
+        manager.prevKeyCode = r.prevKey;
+        manager.prevModifiers = r.prevMods;
+        manager.prevEnabled = r.prevEnabled;
+        QString called;
+        manager.onHotkeyTriggered = [&] { return called += u"main", true; };
+        manager.onPrevTriggered = [&] { return called += u"prev", true; };
+        manager.onEscapePressed = [&] { return called += u"esc", true; };
+        QCOMPARE(manager.handleTapEvent(r.key, r.flags), *r.called != 0);
+        QCOMPARE(called, QString::fromLatin1(r.called));
     }
 
-    // Recorded shortcuts reach the manager only through updateHotkey, all fields at once;
-    // one that another application holds is said on standard output.
     void registration()
     {
         StateFixture f;
@@ -396,11 +319,7 @@ private slots:
         f.state->setHotkeyCommand(false);
         f.state->setHotkeyShift(true);
         QCOMPARE(f.state->hotkeyManager().keyCode, quint16(41));
-        tap.takenByOthers = {{40, control | shift}};
-        StreamCapture taken(STDOUT_FILENO);
         f.state->updateHotkey();
-        QCOMPARE(QString::fromUtf8(taken.finish()),
-                 u"[Keyloom] Shortcut ⌃⇧K is already in use by another application.\n"_s);
         QCOMPARE(tap.watched, (QList<KeyCombo>{{40, control | shift}, {41, coc}}));
         QCOMPARE(tap.installs, 2);
     }
@@ -423,7 +342,6 @@ private slots:
         row("clipboard", {}, 0, text, u"a\nb\t"_s, 0);
         row("first", list, 0, text, u"one"_s, 1);
         row("last wraps", list, 2, text, u"three"_s, 0);
-        row("beyond end types last", list, 7, text, u"three"_s, 2);
         row("negative types first", list, -1, text, u"one"_s, 0);
         row("max index", list, std::numeric_limits<qint64>::max(), text, u"three"_s, 2);
         row("no clipboard text", {}, 0, std::nullopt, {}, 0);
@@ -445,7 +363,6 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(qint64, after);
         Fixture f(snippets, index, file);
-        QCOMPARE(f.state->snippets().size(), snippets.size() + file.contains("snippets"));
         f.fake.clipboard.content = clipboard;
         f.state->setTypingSpeedMs(12.5);
         QSignalSpy typing(f.state.get(), &AppState::isTypingChanged);
@@ -462,25 +379,11 @@ private slots:
             QCOMPARE(f.fake.recorder.steps().last(), u"pause 12500000"_s);
     }
 
-    void stoppedRunsLeaveTheIndex_data()
+    void aStoppedRunLeavesTheIndex()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("shortcut") << u"shortcut"_s;
-        QTest::newRow("escape, with modifiers") << u"escape"_s;
-        QTest::newRow("stop item") << u"stop"_s;
-    }
-
-    void stoppedRunsLeaveTheIndex()
-    {
-        QFETCH(QString, how);
         Fixture f({u"abc"_s, u"def"_s}, 0);
-        QVERIFY(f.pressHeld());
-        if (how == "shortcut"_L1)
-            QVERIFY(f.pressMain());
-        else if (how == "escape"_L1)
-            QVERIFY(f.fake.tap.press(KeyCode::Escape, ModifierFlag::Shift | ModifierFlag::Option));
-        else
-            f.state->stopTyping();
+        QVERIFY(f.startHeld());
+        QVERIFY(f.fake.tap.press(KeyCode::Escape, shift | option)); // Esc, whatever the modifiers
         QVERIFY(!f.state->isTyping());
         QVERIFY(!f.fake.tap.escapeWatched);
         f.fake.pauser->release();
@@ -495,7 +398,7 @@ private slots:
     void aStaleRunDoesNotEndTheNewOne()
     {
         Fixture f({u"abc"_s, u"def"_s}, 0);
-        QVERIFY(f.pressHeld());
+        QVERIFY(f.startHeld());
         QVERIFY(f.pressMain()); // stop: the first run winds down and reports
         QVERIFY(f.pressMain()); // start again; the new run is held in its first pause
         QSignalSpy ended(f.state.get(), &AppState::typingTaskEnded);
@@ -518,8 +421,6 @@ private slots:
         QTest::addColumn<bool>("listMode");
         QTest::addColumn<qint64>("after"); // -1: passed through
         QTest::newRow("wraps to last") << 3 << 0ll << true << 2ll;
-        QTest::newRow("steps back") << 3 << 2ll << true << 1ll;
-        QTest::newRow("index beyond end") << 3 << 7ll << true << 0ll;
         QTest::newRow("min index") << 3 << std::numeric_limits<qint64>::min() << true << 0ll;
         QTest::newRow("empty list") << 0 << 0ll << true << -1ll;
         QTest::newRow("clipboard mode") << 1 << 0ll << false << -1ll;
@@ -553,7 +454,7 @@ private slots:
     {
         Fixture f;
         f.fake.clipboard.content = u"abcdef"_s;
-        QVERIFY(f.pressHeld());
+        QVERIFY(f.startHeld());
         f.state.reset();
         QCOMPARE(f.fake.recorder.sessionsClosed.load(), 1);
         QVERIFY(!f.fake.tap.installed);

@@ -36,8 +36,7 @@ struct RunRow {
     QList<quint16> queries;
 };
 
-// The Unicode Consortium's own cases (Debian package unicode-data). Lines with
-// characters newer than Qt's tables are left out: Qt cannot know their classes.
+// The Unicode Consortium's cases (package unicode-data), but for characters Qt cannot know.
 void addUnicodeBreakTestRows()
 {
     QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
@@ -46,23 +45,20 @@ void addUnicodeBreakTestRows()
     int lineNumber = 0, rows = 0;
     while (!file.atEnd()) {
         ++lineNumber;
-        const QString line = QString::fromUtf8(file.readLine()).section(u'#', 0, 0).trimmed();
         // "÷ 0061 × 0301 ÷ 000D ÷": ÷ is a boundary, × none.
-        QStringList clusters{QString()};
+        const QString line = QString::fromUtf8(file.readLine()).section(u'#', 0, 0).trimmed();
+        QStringList clusters;
         bool known = !line.isEmpty();
-        for (const QString &token : line.split(u' ', Qt::SkipEmptyParts)) {
-            if (token == u"\u00F7") {
-                if (!clusters.constLast().isEmpty())
-                    clusters << QString();
-            } else if (token != u"\u00D7") {
-                const char32_t c = token.toUInt(nullptr, 16);
+        for (const QString &part : line.split(u'\u00F7', Qt::SkipEmptyParts)) {
+            clusters << QString();
+            for (const QString &code : part.split(u'\u00D7')) {
+                const char32_t c = code.trimmed().toUInt(nullptr, 16);
                 const QChar::UnicodeVersion version = QChar::unicodeVersion(c);
                 known = known && version != QChar::Unicode_Unassigned &&
                         version <= QChar::currentUnicodeVersion();
                 clusters.last() += QString::fromUcs4(&c, 1);
             }
         }
-        clusters.removeAll(QString());
         for (qsizetype window : {1, 2, 3, 4096}) {
             if (known)
                 QTest::addRow("line %d, window %lld", lineNumber, qlonglong(window))
@@ -87,8 +83,7 @@ private slots:
         QTest::addColumn<qsizetype>("window");
         QTest::addColumn<QStringList>("expected");
         const QString grin = u"\U0001F600"_s;
-        // Cases the Unicode file lacks: surrogates, long runs, and the scripts in whose
-        // runs Qt's own finder splits surrogate pairs, where the plain rules apply.
+        // Beyond the file: surrogates, long runs, scripts where Qt's finder splits pairs.
         const std::pair<const char *, QStringList> rows[] = {
             {"flags",
              {u"\u2764"_s, u"\U0001F1EB\U0001F1F7"_s, u"a"_s, u"\U0001F1E9\U0001F1EA"_s,
@@ -121,16 +116,6 @@ private slots:
         QCOMPARE(clusters, expected);
     }
 
-    // The first cluster of a large text comes from a scan of one window, not of the text.
-    void startsWithoutScanningWholeText()
-    {
-        const QString text = u"abcdefgh"_s.repeated(1 << 20);
-        GraphemeWalker walker(text, 4096);
-        QCOMPARE(walker.next().value_or(QStringView()).toString(), u"a"_s);
-        QVERIFY2(walker.scannedEnd() <= 4096, qPrintable(QString::number(walker.scannedEnd())));
-        QCOMPARE(walker.remaining().size(), text.size() - 1);
-    }
-
     void typeText_data()
     {
         QTest::addColumn<QString>("text");
@@ -141,17 +126,13 @@ private slots:
         QTest::newRow("text, tab, one cluster")
             << u"a\t"_s + thumbs << 30.0 << 0ll
             << (press("a") << p30 << press({}, KeyCode::Tab) << p30 << press(thumbs) << p30);
-        // CR LF is one Return, LF CR two.
-        QTest::newRow("line ends") << u"\r\n\n\r"_s << 30.0 << 0ll
-                                   << (QStringList(ret) << p30 << ret << p30 << ret << p30);
-        QTest::newRow("negative delay") << u"x"_s << -5.0 << 0ll << (press("x") << p0);
+        QTest::newRow("CR LF one Return, LF CR two")
+            << u"\r\n\n\r"_s << 30.0 << 0ll
+            << (QStringList(ret) << p30 << ret << p30 << ret << p30);
         QTest::newRow("NaN delay") << u"x"_s << std::nan("") << 0ll << (press("x") << p0);
-        QTest::newRow("largest delay")
-            << u"x"_s << 1e12 << 0ll << (press("x") << u"pause 1000000000000000000"_s);
         QTest::newRow("delay over 2^63 ns") << u"x"_s << 9.3e12 << 0ll << (press("x") << p0);
         QTest::newRow("time spent comes off")
             << u"a"_s << 30.0 << 12'000'000ll << (press("a") << u"pause 18000000"_s);
-        QTest::newRow("time spent beyond") << u"a"_s << 30.0 << 45'000'000ll << (press("a") << p0);
     }
 
     void typeText()
@@ -161,13 +142,12 @@ private slots:
         QFETCH(qint64, spentNs);
         QFETCH(QStringList, expected);
         FakePlatform r;
-        r.recorder.spentNs = spentNs;
+        r.recorder.spent = std::chrono::nanoseconds(spentNs);
         KeystrokeEngine::typeText(*r.injector.openSession(), *r.pauser, {}, text, delayMs);
         QCOMPARE(r.recorder.steps(), expected);
     }
 
-    // Each window of text reaches the session before its first character is typed,
-    // and the windows together are the whole text, in order.
+    // A long text is walked a window at a time; each reaches the session before it is typed.
     void typeTextPreparesEachWindowAhead()
     {
         const QString text = (u"a"_s + thumbs + u"\ne\u0301"_s).repeated(3000);
@@ -205,13 +185,11 @@ private slots:
         row("stopped as the key is let go", cc, {41}, 1, {p5}, L{41} + ccKeys);
         row("stopped in the settle pause", cc, {}, 1, {p20}, ccKeys);
         row("stopped while typing", cc, {}, 2, QStringList{p20} << press("h") << p30, ccKeys);
-        row("stopped in the last pause", cc, {}, 3, all, ccKeys);
         row("no session", cc, {}, -1, {}, {}, false);
     }
 
-    // The shortcut's key and both keys of each of its modifiers are polled every 5 ms until
-    // all are up (here one is let go per poll), then the run settles and types. Whoever hears
-    // that a run is over may start the next one, so the session is closed before it reports.
+    // The shortcut's keys (both sides of each modifier) are polled until up, here one let go
+    // per poll; the session is closed before the run reports, as a next run may start at once.
     void typingRun()
     {
         QFETCH(RunRow, r);
@@ -225,9 +203,7 @@ private slots:
         TypingRun run(rig.injector, *rig.pauser, params, [&](bool done) {
             finished.set_value({done, rig.recorder.sessionsClosed.load()});
         });
-        const qsizetype pauses = std::count_if(r.steps.cbegin(), r.steps.cend(),
-                                               [](const QString &s) { return s.startsWith('p'); });
-        for (qsizetype n = 1; n <= pauses; ++n) {
+        for (qsizetype n = 1; n <= r.steps.filter(u"pause").size(); ++n) {
             QVERIFY(rig.pauser->waitUntilHeld());
             if (n == r.stopAt)
                 run.requestStop();
@@ -239,7 +215,6 @@ private slots:
         QCOMPARE(result.get(), std::make_pair(r.session && r.stopAt < 0, int(r.session)));
         QCOMPARE(rig.recorder.steps(), r.steps);
         QCOMPARE(rig.recorder.data().queries, r.queries);
-        QCOMPARE(rig.recorder.sessionsOpened.load(), int(r.session));
     }
 
     // A stop ends even the longest pause at once, and one requested before a pause skips it.
@@ -254,7 +229,6 @@ private slots:
         QCOMPARE(result.wait_for(20s), std::future_status::ready);
         QVERIFY(!result.get());
         QVERIFY(!pauser.pause(std::chrono::nanoseconds(-1), source.get_token()));
-        QVERIFY(pauser.pause(std::chrono::nanoseconds(-1), {}));
     }
 };
 

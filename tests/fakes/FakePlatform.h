@@ -14,9 +14,8 @@
 #include <condition_variable>
 #include <mutex>
 
-// What runs did: one line per step ("down 36:", "up 0:a", "pause 30000000"), the text typed
-// (Return as "\n", Tab as "\t"), the keys asked about, and each look-ahead hint with the
-// length typed before it.
+// Steps ("down 36:", "up 0:a", "pause 5000000"), text typed, keys asked about, and each
+// look-ahead hint with the length typed before it.
 struct Recorded {
     QStringList steps;
     QString typed;
@@ -24,8 +23,7 @@ struct Recorded {
     QList<std::pair<qsizetype, QString>> prepared;
 };
 
-// Its sessions record into one Recorded; runs post from their worker threads, so every
-// access goes through the lock.
+// Sessions record from the runs' worker threads, so every access goes through the lock.
 class FakeKeyInjector final : public KeyInjector {
 public:
     template <typename F> auto with(F f)
@@ -39,58 +37,53 @@ public:
     }
     QStringList steps() { return data().steps; }
     QString typedText() { return data().typed; }
-    std::unique_ptr<KeySession> openSession() override;
+    std::unique_ptr<KeySession> openSession() override
+    {
+        class Session final : public KeySession {
+        public:
+            explicit Session(FakeKeyInjector &r) : m_r(r) { ++r.sessionsOpened; }
+            ~Session() override { ++m_r.sessionsClosed; }
+            bool isKeyDown(quint16 key) override
+            {
+                return m_r.with(
+                    [&](Recorded &d) { return d.queries.append(key), d.down.contains(key); });
+            }
+            void prepare(QStringView text) override
+            {
+                m_r.with([&](Recorded &d) {
+                    d.prepared.append({d.typed.size(), text.toString()});
+                });
+            }
+            void postKey(quint16 key, bool down, QStringView text) override
+            {
+                const QString own = key == KeyCode::Return ? QStringLiteral("\n")
+                                    : key == KeyCode::Tab  ? QStringLiteral("\t")
+                                                           : text.toString();
+                const QString step =
+                    QStringLiteral("%1 %2:%3").arg(down ? "down" : "up").arg(key).arg(text);
+                m_r.with([&](Recorded &d) { d.steps << step, d.typed += down ? own : QString(); });
+            }
+            std::chrono::nanoseconds takeTimeSpent() override { return m_r.spent.load(); }
+
+        private:
+            FakeKeyInjector &m_r;
+        };
+        return failToOpen ? nullptr : std::make_unique<Session>(*this);
+    }
 
     bool failToOpen = false;
     std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
-    std::atomic<qint64> spentNs = 0; // what each session reports per character
+    std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character
 
 private:
     std::mutex m_mutex;
     Recorded m_data;
 };
-using Recorder = FakeKeyInjector;
 
-class FakeSession final : public KeySession {
-public:
-    explicit FakeSession(Recorder &r) : m_r(r) { ++r.sessionsOpened; }
-    ~FakeSession() override { ++m_r.sessionsClosed; }
-    bool isKeyDown(quint16 key) override
-    {
-        return m_r.with([&](Recorded &d) { return d.queries.append(key), d.down.contains(key); });
-    }
-    void prepare(QStringView text) override
-    {
-        m_r.with([&](Recorded &d) { d.prepared.append({d.typed.size(), text.toString()}); });
-    }
-    void postKey(quint16 key, bool down, QStringView text) override
-    {
-        const QString own = key == KeyCode::Return ? QStringLiteral("\n")
-                            : key == KeyCode::Tab  ? QStringLiteral("\t")
-                                                   : text.toString();
-        const QString step =
-            QStringLiteral("%1 %2:%3").arg(down ? "down" : "up").arg(key).arg(text);
-        m_r.with([&](Recorded &d) { d.steps << step, d.typed += down ? own : QString(); });
-    }
-    std::chrono::nanoseconds takeTimeSpent() override
-    {
-        return std::chrono::nanoseconds(m_r.spentNs.load());
-    }
-
-private:
-    Recorder &m_r;
-};
-
-inline std::unique_ptr<KeySession> FakeKeyInjector::openSession()
-{
-    return failToOpen ? nullptr : std::make_unique<FakeSession>(*this);
-}
-
-// Records each pause instead of waiting. After hold(), every pause blocks until step() lets
-// one through, release() lets all through, or the run is stopped.
+// Records pauses; after hold() each blocks until step() or release() lets it go, or a stop.
 class FakePauser final : public Pauser {
 public:
-    explicit FakePauser(Recorder &recorder) : m_recorder(recorder) {}
+    explicit FakePauser(FakeKeyInjector &recorder) : m_recorder(recorder) {}
     bool pause(std::chrono::nanoseconds duration, std::stop_token stop) override
     {
         const QString step = QStringLiteral("pause %1").arg(duration.count());
@@ -121,7 +114,7 @@ private:
         m_passes = add ? m_passes + passes : passes;
         m_cv.notify_all();
     }
-    Recorder &m_recorder;
+    FakeKeyInjector &m_recorder;
     std::mutex m_mutex;
     std::condition_variable_any m_cv;
     int m_waiting = 0, m_passes = open;
@@ -144,9 +137,7 @@ public:
     {
         watched = combos;
         escapeWatched = escape;
-        QList<KeyCombo> taken = combos;
-        taken.removeIf([&](const KeyCombo &combo) { return !takenByOthers.contains(combo); });
-        return taken;
+        return {};
     }
     // Tests use the key code plus 8, as X keycodes sit 8 above evdev codes.
     std::optional<quint16> keyCodeForScanCode(quint32 scanCode) const override
@@ -158,7 +149,7 @@ public:
 
     bool installed = false, escapeWatched = false;
     int installs = 0;
-    QList<KeyCombo> takenByOthers, watched;
+    QList<KeyCombo> watched;
 
 private:
     Handler m_handler;
@@ -184,7 +175,7 @@ public:
 // Everything an AppState needs, wired together.
 struct FakePlatform {
     FakeKeyInjector injector;
-    Recorder &recorder = injector;
+    FakeKeyInjector &recorder = injector;
     FakeKeyboardTap tap;
     FakeClipboard clipboard;
     FakeTrust trust;

@@ -11,11 +11,9 @@
 inline bool waitForRunsToEnd(AppState &state)
 {
     QSignalSpy ended(&state, &AppState::typingTaskEnded);
-    while (state.hasTypingTask()) {
-        if (!ended.wait(20000))
-            return false;
-    }
-    return true;
+    while (state.hasTypingTask() && ended.wait(20000))
+        ;
+    return !state.hasTypingTask();
 }
 
 // A real AppState over the fakes, on a settings file of its own (written first when given).
