@@ -205,10 +205,10 @@ private slots:
         });
         for (qsizetype n = 1; n <= r.steps.filter(u"pause").size(); ++n) {
             QVERIFY(rig.pauser->waitUntilHeld());
-            if (n == r.stopAt)
-                run.requestStop();
             if (rig.recorder.steps().constLast() == p5 && !r.held.isEmpty())
                 rig.recorder.with([&](Recorded &d) { d.down.removeOne(r.held.takeFirst()); });
+            if (n == r.stopAt)
+                run.requestStop();
             rig.pauser->step();
         }
         QCOMPARE(result.wait_for(20s), std::future_status::ready);
