@@ -2,125 +2,154 @@
 
 #include "platform/AccessibilityTrust.h"
 #include "platform/Clipboard.h"
+#include "platform/KeyCodes.h"
 #include "platform/KeyInjector.h"
 #include "platform/KeyboardTap.h"
 #include "platform/Platform.h"
 #include "typing/Pauser.h"
 
-#include <QList>
-#include <QSet>
-#include <QString>
+#include <QStringList>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
-#include <optional>
 
-// What a typing run did, in order: key events and pauses.
-struct RecordedStep {
-    enum Kind { Down, Up, Pause } kind;
-    quint16 keyCode = 0;
-    QString text;
-    qint64 pauseNs = 0;
-
-    friend bool operator==(const RecordedStep &, const RecordedStep &) = default;
+// Steps ("down 36:", "up 0:a", "pause 5000000"), text typed, keys asked about, and each
+// look-ahead hint with the length typed before it.
+struct Recorded {
+    QStringList steps;
+    QString typed;
+    QList<quint16> down, queries;
+    QList<std::pair<qsizetype, QString>> prepared;
 };
 
-// A look-ahead hint a session received, and how many steps were recorded before it.
-struct PreparedText {
-    qsizetype stepsBefore = 0;
-    QString text;
-};
-
-// Shared between the injector's sessions, the pauser and the test; guarded by a mutex
-// because runs post from their worker threads.
-class Recorder {
-public:
-    void add(RecordedStep step);
-    QList<RecordedStep> steps() const;
-    /// Waits (with a deadline) until at least n steps were recorded.
-    bool waitForCount(qsizetype n, std::chrono::milliseconds deadline = std::chrono::seconds(20));
-    /// The text typed so far: Down events' texts, Return as "\n", Tab as "\t".
-    QString typedText() const;
-
-    // Keys that report "down" to isKeyDown.
-    void setKeyDown(quint16 keyCode, bool down);
-    bool isKeyDown(quint16 keyCode) const;
-    QList<quint16> keyQueries() const;
-
-    // Look-ahead hints passed to KeySession::prepare, in order.
-    void addPrepared(QStringView text);
-    QList<PreparedText> prepared() const;
-
-    // Sessions opened and closed.
-    std::atomic<int> sessionsOpened = 0;
-    std::atomic<int> sessionsClosed = 0;
-    /// What each session reports from takeTimeSpent, once per character.
-    std::atomic<qint64> spentNs = 0;
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    QList<RecordedStep> m_steps;
-    QSet<quint16> m_down;
-    QList<quint16> m_queries;
-    QList<PreparedText> m_prepared;
-};
-
+// Sessions record from the runs' worker threads, so every access goes through the lock.
 class FakeKeyInjector final : public KeyInjector {
 public:
-    explicit FakeKeyInjector(Recorder &recorder) : m_recorder(recorder) {}
-    std::unique_ptr<KeySession> openSession() override;
+    template <typename F> auto with(F f)
+    {
+        std::lock_guard lock(m_mutex);
+        return f(m_data);
+    }
+    Recorded data()
+    {
+        return with([](Recorded &d) { return d; });
+    }
+    QStringList steps() { return data().steps; }
+    QString typedText() { return data().typed; }
+    std::unique_ptr<KeySession> openSession() override
+    {
+        class Session final : public KeySession {
+        public:
+            explicit Session(FakeKeyInjector &r) : m_r(r) { ++r.sessionsOpened; }
+            ~Session() override { ++m_r.sessionsClosed; }
+            bool isKeyDown(quint16 key) override
+            {
+                return m_r.with(
+                    [&](Recorded &d) { return d.queries.append(key), d.down.contains(key); });
+            }
+            void prepare(QStringView text) override
+            {
+                m_r.with([&](Recorded &d) {
+                    d.prepared.append({d.typed.size(), text.toString()});
+                });
+            }
+            void postKey(quint16 key, bool down, QStringView text) override
+            {
+                const QString own = key == KeyCode::Return ? QStringLiteral("\n")
+                                    : key == KeyCode::Tab  ? QStringLiteral("\t")
+                                                           : text.toString();
+                const QString step =
+                    QStringLiteral("%1 %2:%3").arg(down ? "down" : "up").arg(key).arg(text);
+                m_r.with([&](Recorded &d) { d.steps << step, d.typed += down ? own : QString(); });
+            }
+            std::chrono::nanoseconds takeTimeSpent() override { return m_r.spent.load(); }
+
+        private:
+            FakeKeyInjector &m_r;
+        };
+        return failToOpen ? nullptr : std::make_unique<Session>(*this);
+    }
+
     bool failToOpen = false;
+    std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
+    std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character
 
 private:
-    Recorder &m_recorder;
+    std::mutex m_mutex;
+    Recorded m_data;
 };
 
-// Records each pause instead of waiting; an optional gate can hold a pause until released,
-// so a test can act while a run is "inside" a pause.
+// Records pauses; after hold() each blocks until step() or release() lets it go, or a stop.
 class FakePauser final : public Pauser {
 public:
-    explicit FakePauser(Recorder &recorder) : m_recorder(recorder) {}
-    bool pause(std::chrono::nanoseconds duration, std::stop_token stop) override;
-
-    /// From now on every pause blocks until released or stopped.
-    void hold();
-    /// Lets blocked pauses (and later ones) return.
-    void release();
-    /// While holding, lets exactly one pause (blocked now or the next one) return.
-    void step();
-    /// Waits until a pause is blocked in hold().
-    bool waitUntilHeld(std::chrono::milliseconds deadline = std::chrono::seconds(20));
+    explicit FakePauser(FakeKeyInjector &recorder) : m_recorder(recorder) {}
+    bool pause(std::chrono::nanoseconds duration, std::stop_token stop) override
+    {
+        const QString step = QStringLiteral("pause %1").arg(duration.count());
+        m_recorder.with([&](Recorded &d) { d.steps << step; });
+        std::unique_lock lock(m_mutex);
+        ++m_waiting;
+        m_cv.notify_all();
+        const bool passed = m_cv.wait(lock, stop, [&] { return m_passes > 0; });
+        m_passes -= passed && m_passes != open;
+        --m_waiting;
+        return passed && !stop.stop_requested();
+    }
+    void hold() { let(0, false); }
+    void step() { let(1, true); }
+    void release() { let(open, false); }
+    bool waitUntilHeld()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(20),
+                             [&] { return m_passes == 0 && m_waiting > 0; });
+    }
 
 private:
-    Recorder &m_recorder;
+    static constexpr int open = 1 << 30;
+    void let(int passes, bool add)
+    {
+        std::lock_guard lock(m_mutex);
+        m_passes = add ? m_passes + passes : passes;
+        m_cv.notify_all();
+    }
+    FakeKeyInjector &m_recorder;
     std::mutex m_mutex;
     std::condition_variable_any m_cv;
-    bool m_holding = false;
-    int m_waiting = 0;
-    int m_passes = 0;
+    int m_waiting = 0, m_passes = open;
 };
 
 class FakeKeyboardTap final : public KeyboardTap {
 public:
-    bool install(Handler handler) override;
-    void remove() override;
-    QList<KeyCombo> watch(const QList<KeyCombo> &combos, bool escape) override;
-    std::optional<quint16> keyCodeForScanCode(quint32 nativeScanCode) const override;
+    bool install(Handler handler) override
+    {
+        ++installs;
+        m_handler = std::move(handler);
+        return installed = true;
+    }
+    void remove() override
+    {
+        m_handler = nullptr;
+        installed = escapeWatched = false;
+    }
+    QList<KeyCombo> watch(const QList<KeyCombo> &combos, bool escape) override
+    {
+        watched = combos;
+        escapeWatched = escape;
+        return {};
+    }
+    // Tests use the key code plus 8, as X keycodes sit 8 above evdev codes.
+    std::optional<quint16> keyCodeForScanCode(quint32 scanCode) const override
+    {
+        return scanCode < 8 ? std::nullopt : std::optional<quint16>(scanCode - 8);
+    }
+    /// A key-down; answers whether it was swallowed.
+    bool press(quint16 keyCode, quint64 flags) { return m_handler && m_handler(keyCode, flags); }
 
-    /// Simulates a key-down; answers whether it was swallowed (a watched press no one handles
-    /// passes).
-    bool press(quint16 keyCode, quint64 flags);
-
-    bool refuseInstall = false;
-    QList<KeyCombo> takenByOthers;
-    bool installed = false;
+    bool installed = false, escapeWatched = false;
     int installs = 0;
     QList<KeyCombo> watched;
-    bool escapeWatched = false;
 
 private:
     Handler m_handler;
@@ -145,8 +174,8 @@ public:
 
 // Everything an AppState needs, wired together.
 struct FakePlatform {
-    Recorder recorder;
-    FakeKeyInjector injector{recorder};
+    FakeKeyInjector injector;
+    FakeKeyInjector &recorder = injector;
     FakeKeyboardTap tap;
     FakeClipboard clipboard;
     FakeTrust trust;

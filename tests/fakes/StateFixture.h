@@ -8,14 +8,12 @@
 #include <QTemporaryDir>
 
 // Waits until every typing run's worker has reported back and been reaped.
-inline bool waitForRunsToEnd(AppState &state, int deadlineMs = 20000)
+inline bool waitForRunsToEnd(AppState &state)
 {
     QSignalSpy ended(&state, &AppState::typingTaskEnded);
-    while (state.hasTypingTask()) {
-        if (!ended.wait(deadlineMs))
-            return false;
-    }
-    return true;
+    while (state.hasTypingTask() && ended.wait(20000))
+        ;
+    return !state.hasTypingTask();
 }
 
 // A real AppState over the fakes, on a settings file of its own (written first when given).
