@@ -1,8 +1,13 @@
-// End-to-end typing through the real injector into real clients on Xvfb.
+// The X11 backend on Xvfb: typing through the real injector into real clients, and global
+// shortcuts through real passive grabs, pressed via XTEST.
 #include "X11TestSupport.h"
 
+#include "hotkey/HotkeyManager.h"
+#include "platform/KeyCodes.h"
+#include "platform/x11/X11AccessibilityTrust.h"
 #include "platform/x11/X11DeferredRestore.h"
 #include "platform/x11/X11KeyInjector.h"
+#include "platform/x11/X11KeyboardTap.h"
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"
 
@@ -12,7 +17,9 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 #define KeyCode XKeyCode
 #include <X11/XKBlib.h>
@@ -23,6 +30,26 @@
 using namespace X11TestSupport;
 
 namespace {
+
+constexpr KeyCombo mainCombo{KeyCode::Semicolon, ModifierFlag::Control | ModifierFlag::Command};
+constexpr KeyCombo prevCombo{KeyCode::Semicolon,
+                             ModifierFlag::Control | ModifierFlag::Option | ModifierFlag::Command};
+
+using Calls = QList<std::pair<quint16, quint64>>;
+
+// A tap that records each call and answers as told.
+struct RecordingTap {
+    explicit RecordingTap(const QByteArray &display, bool answer = true) : tap(display)
+    {
+        installed = tap.install([this, answer](quint16 keyCode, quint64 flags) {
+            calls.append({keyCode, flags & ModifierFlag::Mask});
+            return answer;
+        });
+    }
+    X11KeyboardTap tap;
+    Calls calls;
+    bool installed = false;
+};
 
 // Viewer: the recorder as a VM console or remote-desktop viewer that forwards key codes.
 enum class Client { Recorder, QtField, Viewer };
@@ -38,7 +65,8 @@ QString expectedText(QString text, Client client)
 
 QString longText()
 {
-    return QStringLiteral("Lorem ipsum dolor sit amet, Grüße Ελληνικά Русский 日本語 👍🏽 "
+    return QStringLiteral("Lorem ipsum dolor sit amet, Grüße Ελληνικά Русский 日本語 "
+                          "👍🏽 "
                           "e\u0301 "
                           "{[(<>)]} ~^`|\\ ")
         .repeated(27);
@@ -99,7 +127,19 @@ private slots:
     void keymapIsRestoredWhenTheProcessEnds_data();
     void keymapIsRestoredWhenTheProcessEnds();
 
+    void pressesAreMatchedAndAnswered_data();
+    void pressesAreMatchedAndAnswered();
+    void comboHeldByAnotherClientIsReported();
+    void regrabsAfterLayoutChange();
+    void scanCodesMapToKeyPositions_data();
+    void scanCodesMapToKeyPositions();
+    void trustAndFailureWithoutXTest();
+
 private:
+    // Presses the keys in order, releases them in reverse, then a sentinel key; waits until
+    // the client has it, so everything before it has been decided.
+    void press(FocusClient &client, const QList<quint32> &keysyms);
+    bool startRecorder(FocusClient &client);
     void typeInto(Client client, const QString &text, double delayMs,
                   const QStringList &extraArgs = {}, const QList<unsigned> &held = {});
     void setKeyboardState(const QStringList &layout, bool capsLock);
@@ -160,8 +200,9 @@ void TestX11Injector::textsArriveExactly_data()
                                  "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
         {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
         {"scripts", QStringLiteral("Καλημέρα ΐ Съешь ЁЖЗ їєґ 日本語のテキスト、中文、한국어")},
-        {"emoji, flags, combining", QStringLiteral("👍🏽 👋🏿 👨‍👩‍👧‍👦 🇩🇪🇯🇵 e\u0301 "
-                                                   "cafe\u0301 n\u0303")},
+        {"emoji, flags, combining",
+         QStringLiteral("👍🏽 👋🏿 👨‍👩‍👧‍👦 🇩🇪🇯🇵 e\u0301 "
+                        "cafe\u0301 n\u0303")},
         {"tab, lf, crlf", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\r\nfive\r\n")},
         {"more than spare keys hold", manyDistinct(m_spareKeys * 4 + 20)},
         {"2000 characters", longText()},
@@ -325,8 +366,7 @@ void TestX11Injector::cancelledRunLeavesNothingBehind()
     QFETCH(QString, text);
     QFETCH(int, typedBeforeStop);
     FocusClient target;
-    QVERIFY(target.start(programPath(Client::Recorder), {QString::fromLocal8Bit(m_displayName)},
-                         m_displayName));
+    QVERIFY(startRecorder(target));
     const QByteArray keymapBefore = keymapSnapshot(m_display);
     X11KeyInjector injector(m_displayName);
     Run stopped(injector, text, 5);
@@ -452,6 +492,183 @@ void TestX11Injector::keymapIsRestoredWhenTheProcessEnds()
         QCOMPARE(keymapSnapshot(m_display), keymapBefore);
     }
     QTRY_COMPARE_WITH_TIMEOUT(keymapSnapshot(m_display), keymapBefore, 20000);
+}
+
+bool TestX11Injector::startRecorder(FocusClient &client)
+{
+    return client.start(programPath(Client::Recorder), {QString::fromLocal8Bit(m_displayName)},
+                        m_displayName);
+}
+
+void TestX11Injector::press(FocusClient &client, const QList<quint32> &keysyms)
+{
+    for (quint32 k : keysyms)
+        fakeKey(m_display, k, true);
+    for (qsizetype i = keysyms.size() - 1; i >= 0; --i)
+        fakeKey(m_display, keysyms[i], false);
+    fakeKey(m_display, XK_z, true);
+    fakeKey(m_display, XK_z, false);
+    const unsigned z = XKeysymToKeycode(m_display, XK_z);
+    QTRY_VERIFY(
+        (client.poll(), !client.presses().isEmpty() && client.presses().last().keyCode == z));
+}
+
+void TestX11Injector::pressesAreMatchedAndAnswered_data()
+{
+    QTest::addColumn<QList<quint32>>("keys");
+    QTest::addColumn<bool>("escapeWatched");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<quint32>("lockKey");
+    QTest::addColumn<qint64>("flags"); // -1: the tap is not called
+
+    const QList<quint32> main{XK_Control_L, XK_Super_L, XK_semicolon};
+    const QList<quint32> prev{XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon};
+    const qint64 mainFlags = qint64(mainCombo.modifiers);
+    QTest::newRow("main") << main << false << true << 0u << mainFlags;
+    QTest::newRow("main, right-hand modifiers")
+        << QList<quint32>{XK_Control_R, XK_Super_R, XK_semicolon} << false << true << 0u
+        << mainFlags;
+    QTest::newRow("main with caps lock")
+        << main << false << true << quint32(XK_Caps_Lock) << mainFlags;
+    QTest::newRow("main with num lock")
+        << main << false << true << quint32(XK_Num_Lock) << mainFlags;
+    QTest::newRow("extra shift is another shortcut")
+        << QList<quint32>{XK_Control_L, XK_Super_L, XK_Shift_L, XK_semicolon} << false << true << 0u
+        << qint64(-1);
+    QTest::newRow("prev") << prev << false << true << 0u << qint64(prevCombo.modifiers);
+    QTest::newRow("prev let through")
+        << prev << false << false << 0u << qint64(prevCombo.modifiers);
+    QTest::newRow("esc while idle")
+        << QList<quint32>{XK_Escape} << false << true << 0u << qint64(-1);
+    QTest::newRow("esc while running")
+        << QList<quint32>{XK_Escape} << true << true << 0u << qint64(0);
+    QTest::newRow("shift+esc while running") << QList<quint32>{XK_Shift_L, XK_Escape} << true
+                                             << true << 0u << qint64(ModifierFlag::Shift);
+}
+
+void TestX11Injector::pressesAreMatchedAndAnswered()
+{
+    FocusClient client;
+    QVERIFY(startRecorder(client));
+    QFETCH(QList<quint32>, keys);
+    QFETCH(bool, escapeWatched);
+    QFETCH(bool, answer);
+    QFETCH(quint32, lockKey);
+    QFETCH(qint64, flags);
+
+    RecordingTap rec(m_displayName, answer);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo, prevCombo}, escapeWatched), QList<KeyCombo>{});
+    if (lockKey)
+        press(client, {lockKey});
+    client.clear();
+    press(client, keys);
+    const quint16 code = keys.last() == XK_Escape ? KeyCode::Escape : KeyCode::Semicolon;
+    QCOMPARE(rec.calls, (flags < 0 ? Calls{} : Calls{{code, quint64(flags)}}));
+    // A swallowed press never reaches the focused client; any other is replayed to it.
+    const unsigned last = XKeysymToKeycode(m_display, keys.last());
+    const QList<Press> presses = client.presses();
+    const bool seen = std::any_of(presses.begin(), presses.end(),
+                                  [&](const Press &p) { return p.keyCode == last; });
+    QCOMPARE(seen, flags < 0 || !answer);
+    if (lockKey)
+        press(client, {lockKey});
+    rec.tap.remove();
+    QCOMPARE(keysDown(m_display), QList<unsigned>{});
+}
+
+void TestX11Injector::comboHeldByAnotherClientIsReported()
+{
+    FocusClient client;
+    QVERIFY(startRecorder(client));
+    Display *other = XOpenDisplay(m_displayName.constData());
+    QVERIFY(other);
+    const std::unique_ptr<Display, int (*)(Display *)> closer(other, XCloseDisplay);
+    const unsigned semicolon = XKeysymToKeycode(other, XK_semicolon);
+    XGrabKey(other, int(semicolon), ControlMask | Mod4Mask, DefaultRootWindow(other), False,
+             GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+
+    RecordingTap rec(m_displayName);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo, prevCombo}, false), QList<KeyCombo>{mainCombo});
+    // The other shortcut still works.
+    press(client, {XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon});
+    press(client, {XK_Control_L, XK_Super_L, XK_semicolon});
+    QCOMPARE(rec.calls.size(), 1);
+    QCOMPARE(rec.calls[0].second, prevCombo.modifiers);
+}
+
+void TestX11Injector::regrabsAfterLayoutChange()
+{
+    FocusClient client;
+    QVERIFY(startRecorder(client));
+    RecordingTap rec(m_displayName);
+    QVERIFY(rec.installed);
+    QCOMPARE(rec.tap.watch({mainCombo}, false), QList<KeyCombo>{});
+    // On a German layout the ; position carries ö; the shortcut follows the position.
+    QVERIFY(setLayout(m_displayName, {QStringLiteral("de")}));
+    press(client, {XK_Control_L, XK_Super_L, XK_odiaeresis});
+    QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
+    QCOMPARE(rec.calls, (Calls{{KeyCode::Semicolon, mainCombo.modifiers}}));
+}
+
+void TestX11Injector::scanCodesMapToKeyPositions_data()
+{
+    QTest::addColumn<quint32>("keysym");
+    QTest::addColumn<quint16>("keyCode");
+    QTest::newRow("a") << quint32(XK_a) << quint16(0);
+    QTest::newRow(";") << quint32(XK_semicolon) << quint16(41);
+    QTest::newRow("escape") << quint32(XK_Escape) << quint16(53);
+    QTest::newRow("right control") << quint32(XK_Control_R) << quint16(62);
+    QTest::newRow("F5") << quint32(XK_F5) << quint16(96);
+    QTest::newRow("keypad 8") << quint32(XK_KP_Up) << quint16(91);
+    QTest::newRow("print screen (own code)") << quint32(XK_Print) << quint16(128);
+}
+
+void TestX11Injector::scanCodesMapToKeyPositions()
+{
+    QFETCH(quint32, keysym);
+    QFETCH(quint16, keyCode);
+    const unsigned native = XKeysymToKeycode(m_display, keysym);
+    QVERIFY(native);
+    QCOMPARE(X11KeyboardTap(m_displayName).keyCodeForScanCode(native), std::optional(keyCode));
+}
+
+void TestX11Injector::trustAndFailureWithoutXTest()
+{
+    QVERIFY(X11AccessibilityTrust(m_displayName).isTrusted());
+    // On Wayland the limit is said, while XWayland windows still work.
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    QVERIFY(X11AccessibilityTrust::sessionNote().contains(QLatin1String("XWayland")));
+    qputenv("XDG_SESSION_TYPE", "x11");
+    qunsetenv("WAYLAND_DISPLAY");
+    QCOMPARE(X11AccessibilityTrust::sessionNote(), QString());
+
+    const QByteArray display = fixtureDisplay("KEYLOOM_XVFB_NOXTEST_STATE");
+    QVERIFY2(!display.isEmpty(), "no Xvfb fixture without XTEST");
+    X11KeyboardTap tap(display);
+    HotkeyManager manager(tap);
+    std::fflush(stdout);
+    FILE *captured = std::tmpfile();
+    const int saved = dup(STDOUT_FILENO);
+    dup2(fileno(captured), STDOUT_FILENO);
+    manager.installTap();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    char printed[256] = {};
+    std::rewind(captured);
+    [[maybe_unused]] const size_t n = std::fread(printed, 1, sizeof printed - 1, captured);
+    std::fclose(captured);
+    QCOMPARE(QByteArray(printed),
+             "[Keyloom] Failed to create event tap - check Accessibility permissions.\n");
+    QVERIFY(!manager.isInstalled());
+    X11AccessibilityTrust trust(display);
+    QVERIFY(!trust.isTrusted());
+    QVERIFY(trust.missingReason().contains(QLatin1String("XTEST")));
+    QVERIFY(X11AccessibilityTrust(QByteArrayLiteral(":999")).missingReason().contains("display"));
+    QVERIFY(!X11KeyInjector(display).openSession());
 }
 
 QTEST_GUILESS_MAIN(TestX11Injector)
