@@ -2,13 +2,15 @@
 
 // The real keyloom program on a private X server, driven from outside as a user would:
 // XTEST key presses, a clipboard owned by another process, a tray host, and a focused
-// client that records what it receives. Shared by the end-to-end and fault suites.
+// client that records what it receives.
 #include "X11TestSupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 
@@ -20,83 +22,52 @@ constexpr int deadlineMs = 30000;
 const QList<quint32> mainChord{XK_Control_L, XK_Super_L, XK_semicolon};
 const QList<quint32> prevChord{XK_Control_L, XK_Alt_L, XK_Super_L, XK_semicolon};
 
-QString program(const char *variable);
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = deadlineMs);
+// What a program wrote, when it ended well in time; DISPLAY set when one is given.
+std::optional<QByteArray> run(const QString &program, const QStringList &arguments,
+                              const QByteArray &display = {});
+// Window ids that `xdotool search` finds on the display.
+QStringList search(const QByteArray &display, const QStringList &arguments);
+const QStringList settingsWindow{"--onlyvisible", "--maxdepth", "1", "--name", "^Keyloom Settings"};
+QString trayItem(const QByteArray &display); // empty unless exactly one
 
-// Keyloom windows embedded in a tray, viewable top-level windows by title, and what the
-// tray item shows.
-int trayItems(_XDisplay *display);
-int windowsTitled(_XDisplay *display, const QByteArray &prefix);
-QByteArray trayItemPixels(_XDisplay *display);
-
-// The keyloom binary with its own config and runtime folders; its output is kept.
-class Keyloom {
+// Tests on the fixture X server with a tray host; fresh folders and a recording client per
+// test. After each: no key down, the keymap given back, no typed text in the program's output.
+class DesktopTest : public QObject {
+    Q_OBJECT
 public:
-    Keyloom(const QByteArray &display, const QString &configHome, const QString &runtimeDir);
-    ~Keyloom() { stop(); }
-    void setEnvironment(const QString &name, const QString &value);
-    bool start();
-    // Ends it with SIGTERM; true when it went in time by exiting or by that signal, not a crash.
-    bool stop();
-    QByteArray output();
-    QByteArray standardError() { return output(), m_err; }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QByteArray m_out;
-    QByteArray m_err;
-};
-
-// One fixture X server with a tray host, fresh folders and a recording client per test.
-class Desktop {
-public:
-    // Empty when the program, the recorder, xclip and trayer are all there.
-    static QString missingTool();
-    bool open(const char *stateVariable);
-    void close();
-    bool init();
-    bool cleanup(); // no key left down and the keymap given back
-
-    QString configDir() const { return config->filePath(QStringLiteral("keyloom")); }
-    QString configPath() const { return config->filePath(QStringLiteral("keyloom/keyloom.conf")); }
-    std::unique_ptr<Keyloom> keyloom(const QByteArray &display = {}) const;
-    bool startKeyloom(Keyloom &keyloom); // and wait for its tray item: the grabs are in place
-    bool restartClient();                // a new client takes the focus back
-
+    QString configPath() const { return config->filePath("keyloom/keyloom.conf"); }
+    // The program with this test's folders, ended with the test.
+    QProcess &keyloom(const QByteArray &display = {});
+    bool startKeyloom(QProcess &keyloom); // and wait for its tray item: the grabs are in place
+    QByteArray output();                  // what the test's programs wrote so far
+    bool restartClient();                 // a new client takes the focus back
     void chord(const QList<quint32> &keys, _XDisplay *on = nullptr);
     QString typed(X11TestSupport::FocusClient *from = nullptr); // without the Esc probes
-    int escapes();
     bool waitForTyped(const QString &expected);
     bool waitUntilIdle(); // an Esc reaches the client: the program takes it only during a run
     bool chooseFromMenu(int upPresses); // from the bottom: 1 is Quit
-    bool quitFromMenu(Keyloom &keyloom);
-
+    QByteArray icon();                  // the tray item's pixels
+    QByteArray settledIcon();           // once it stays the same
     void writeSettings(const QList<std::pair<QString, QVariant>> &values);
-    void writePlaylist(const QStringList &texts, qint64 index, double speedMs = 5);
-    QVariant stored(const QString &key) const;
-    bool waitForStoredIndex(qint64 index) const;
-
+    void writePlaylist(const QStringList &texts);
     bool setClipboard(const QByteArray &bytes, const QByteArray &display = {});
-    void stopClipboardOwner();
-    std::optional<QByteArray> readClipboard(const QByteArray &display = {});
 
     QByteArray name;
     _XDisplay *display = nullptr;
-    std::unique_ptr<QTemporaryDir> config;
-    std::unique_ptr<QTemporaryDir> runtime;
+    std::unique_ptr<QTemporaryDir> config, runtime;
     std::unique_ptr<X11TestSupport::FocusClient> client;
-    std::unique_ptr<QProcess> clipboardOwner;
+    QProcess clipboardOwner;
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
 
 private:
-    QByteArray m_keymap;
+    std::list<QProcess> m_keylooms;
+    QByteArray m_output, m_keymap;
     QProcess m_trayHost;
 };
-
-// The focused client sees Return for a line feed and reports a carriage return.
-inline QString withReturns(QString text)
-{
-    return text.replace(QLatin1Char('\n'), QLatin1Char('\r'));
-}
 
 } // namespace KeyloomHarness

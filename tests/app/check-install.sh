@@ -1,30 +1,19 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch root and validates the desktop integration files.
-# check-install.sh BUILD_DIR
+# Packs the build's install as a Debian package: it carries the program and valid desktop
+# files, and names its Qt libraries. check-install.sh BUILD_DIR
 set -euo pipefail
-
-build_dir=$1
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-
-DESTDIR="$root" cmake --install "$build_dir" --prefix /usr >/dev/null
-share="$root/usr/share"
-
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+cpack --config "$1/CPackConfig.cmake" -G DEB -B "$out" >"$out/log" 2>&1 || { cat "$out/log"; exit 1; }
+deb=$(ls "$out"/*.deb)
+dpkg-deb -x "$deb" "$out/root"
+cd "$out/root/usr"
 fail=0
-for f in usr/bin/keyloom \
-         usr/share/applications/keyloom.desktop \
-         usr/share/metainfo/org.keyloom.Keyloom.metainfo.xml \
-         usr/share/icons/hicolor/scalable/apps/keyloom.svg; do
-    if [ ! -e "$root/$f" ]; then
-        echo "missing after install: /$f"
-        fail=1
-    fi
-done
-[ -x "$root/usr/bin/keyloom" ] || { echo "/usr/bin/keyloom is not executable"; fail=1; }
-
-desktop-file-validate "$share/applications/keyloom.desktop" || fail=1
-grep -qx 'Categories=Utility;' "$share/applications/keyloom.desktop" || { echo "not in Utility"; fail=1; }
-grep -qx 'Terminal=false' "$share/applications/keyloom.desktop" || { echo "runs in a terminal"; fail=1; }
-appstreamcli validate --no-net "$share/metainfo/org.keyloom.Keyloom.metainfo.xml" || fail=1
-
+[ -x bin/keyloom ] || { echo "/usr/bin/keyloom is missing or not executable"; fail=1; }
+[ -s share/icons/hicolor/scalable/apps/keyloom.svg ] || { echo "the icon is missing"; fail=1; }
+# Both fail on a missing file too.
+desktop-file-validate share/applications/keyloom.desktop || fail=1
+appstreamcli validate --no-net share/metainfo/org.keyloom.Keyloom.metainfo.xml || fail=1
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libqt6widgets6 libqt6svg6; do grep -q "$d" <<<"$depends" || { echo "no $d in: $depends"; fail=1; }; done
 exit $fail
