@@ -230,33 +230,6 @@ private slots:
         QVERIFY(waitUntilIdle());
     }
 
-    void hugeClipboardCancelledEarly()
-    {
-        const QByteArray big =
-            QByteArray("0123456789 abcdefghijklmnopqrstuvwxyz \n").repeated(256'000);
-        writeSettings({{"typingSpeedMs", 30.0}});
-        QVERIFY(setClipboard(big));
-        QProcess &k = keyloom();
-        QVERIFY(startKeyloom(k));
-        const QString status = QString("/proc/%1/status").arg(k.processId());
-        const auto residentKb = [&] {
-            const QByteArray s = run("cat", {status}).value_or("");
-            return s.mid(s.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-        };
-        const qint64 before = residentKb();
-        QVERIFY(before > 0);
-        chord(mainChord);
-        QVERIFY(waitFor([&] { return typed().size() >= 3; }));
-        chord({XK_Escape});
-        QVERIFY(waitUntilIdle());
-        const QString got = typed();
-        QVERIFY2(got.size() < 2000 && QString(big).replace('\n', '\r').startsWith(got),
-                 qPrintable(got));
-        // The text (20 MB as UTF-16) is given back: well within half of it.
-        QVERIFY2(waitFor([&] { return residentKb() < before + 10'000; }),
-                 qPrintable(QString("%1 kB before, %2 kB now").arg(before).arg(residentKb())));
-    }
-
     void secondStartReachesTheFirst_data()
     {
         QTest::addColumn<bool>("atOnce");

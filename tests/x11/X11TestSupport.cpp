@@ -63,12 +63,8 @@ void FocusClient::poll()
         } else if (f.value(0) == "SYNC" && f.size() >= 2) {
             m_syncsSeen = f[1].toLong();
         } else if (f.value(0) == "P" && f.size() >= 5) {
-            Press p;
-            p.keyCode = f[1].toUInt();
-            p.state = f[2].toUInt();
-            p.keysym = f[3].toUInt(nullptr, 16);
-            if (f[4] != "-")
-                p.text = QString::fromUtf8(QByteArray::fromHex(f[4]));
+            const Press p{f[1].toUInt(), f[2].toUInt(), f[3].toUInt(nullptr, 16),
+                          f[4] == "-" ? QString() : QString::fromUtf8(QByteArray::fromHex(f[4]))};
             m_text += p.text;
             m_presses.append(p);
         } else if (f.value(0) == "T") {
@@ -107,35 +103,26 @@ void FocusClient::clear()
 
 QByteArray keymapSnapshot(Display *display)
 {
-    QByteArray out;
-    int minKc = 0, maxKc = 0;
-    XDisplayKeycodes(display, &minKc, &maxKc);
-    int perKeycode = 0;
-    KeySym *syms = XGetKeyboardMapping(display, XKeyCode(minKc), maxKc - minKc + 1, &perKeycode);
-    for (int i = 0; i < (maxKc - minKc + 1) * perKeycode; ++i)
-        out += QByteArray::number(qulonglong(syms[i]), 16) + ',';
-    XFree(syms);
-    XModifierKeymap *mods = XGetModifierMapping(display);
-    out += '|';
-    for (int i = 0; i < 8 * mods->max_keypermod; ++i)
-        out += QByteArray::number(mods->modifiermap[i]) + ',';
-    XFreeModifiermap(mods);
-    out += '|';
     // Types, actions and behaviours too: a keymap write may change them and keep the keysyms.
+    QByteArray out;
     constexpr unsigned parts = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
-                               XkbExplicitComponentsMask | XkbVirtualModMapMask;
+                               XkbExplicitComponentsMask | XkbVirtualModMapMask |
+                               XkbModifierMapMask;
     if (XkbDescPtr xkb = XkbGetMap(display, parts, XkbUseCoreKbd)) {
         for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
             out += QByteArray::number(XkbKeyNumGroups(xkb, kc)) + ':';
             for (int g = 0; g < XkbKeyNumGroups(xkb, kc); ++g)
                 out += QByteArray::number(XkbKeyKeyTypeIndex(xkb, kc, g)) + '.';
+            for (int i = 0; i < XkbKeyNumSyms(xkb, kc); ++i)
+                out += QByteArray::number(qulonglong(XkbKeySymsPtr(xkb, kc)[i]), 16) + '.';
             if (XkbKeyHasActions(xkb, kc))
                 out += QByteArray(reinterpret_cast<const char *>(XkbKeyActionsPtr(xkb, kc)),
                                   int(XkbKeyNumActions(xkb, kc) * sizeof(XkbAction)))
                            .toHex();
             out += QByteArray::number(xkb->server->behaviors[kc].type) + '/' +
                    QByteArray::number(xkb->server->c_explicit[kc]) + '/' +
-                   QByteArray::number(xkb->server->vmodmap[kc]) + ',';
+                   QByteArray::number(xkb->server->vmodmap[kc]) + '/' +
+                   QByteArray::number(xkb->map->modmap[kc]) + ',';
         }
         XkbFreeKeyboard(xkb, 0, True);
     }

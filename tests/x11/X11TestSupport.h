@@ -25,21 +25,14 @@ struct Press {
 // A focus-owning client (x11_recorder or x11_qtfield) and what it received.
 class FocusClient {
 public:
-    FocusClient() = default;
     ~FocusClient();
-    FocusClient(const FocusClient &) = delete;
-    FocusClient &operator=(const FocusClient &) = delete;
-
     /// Starts the program and waits until it reports the focus; false on failure or deadline.
     bool start(const QString &program, const QStringList &arguments, const QByteArray &display);
-
     /// Reads what arrived so far; call in a polling loop.
     void poll();
-
     /// The recorder only: waits until it has read every key event the server generated
     /// before this call (a client message queued behind them); false on deadline.
     bool sync(_XDisplay *display, int timeoutMs);
-
     /// The text received: key presses for the recorder, the field's content for the Qt field.
     QString text() const { return m_text; }
     QList<Press> presses() const { return m_presses; }
@@ -56,7 +49,7 @@ private:
     long m_syncsSeen = 0;
 };
 
-/// The core keyboard mapping, modifier map and XKB group counts, to compare before and after.
+/// The keyboard map as XKB holds it (symbols, types, actions, modifiers), to compare.
 QByteArray keymapSnapshot(_XDisplay *display);
 
 /// The keycodes currently down.

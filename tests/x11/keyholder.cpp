@@ -6,22 +6,16 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace {
-
-void type(KeySession &session, const char16_t *text)
-{
-    session.prepare(text);
-    session.postKey(0, true, text);
-    session.postKey(0, false, text);
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     if (argc < 2)
         return 2;
     X11KeyInjector injector{QByteArray(argv[1])};
+    const auto type = [](KeySession &session, const char16_t *text) {
+        session.prepare(text);
+        session.postKey(0, true, text);
+        session.postKey(0, false, text);
+    };
     // A stopped run's session may still hold keys while the next one binds its own.
     std::unique_ptr<KeySession> first = injector.openSession();
     std::unique_ptr<KeySession> second = injector.openSession();
