@@ -113,7 +113,6 @@ Q_DECLARE_METATYPE(Case)
 
 class TestX11Injector : public QObject {
     Q_OBJECT
-
 private slots:
     void initTestCase();
     void init();
@@ -144,6 +143,7 @@ private:
 
     QByteArray m_displayName;
     Display *m_display = nullptr;
+    std::unique_ptr<Display, int (*)(Display *)> m_closer{nullptr, XCloseDisplay};
     int m_spareKeys = 0;
     bool m_layoutChanged = false;
 };
@@ -152,7 +152,7 @@ void TestX11Injector::initTestCase()
 {
     m_displayName = fixtureDisplay();
     QVERIFY2(!m_displayName.isEmpty(), "no Xvfb fixture");
-    m_display = XOpenDisplay(m_displayName.constData());
+    m_closer.reset(m_display = XOpenDisplay(m_displayName.constData()));
     QVERIFY(m_display);
     QVERIFY(setLayout(m_displayName, {QStringLiteral("us")}));
     m_spareKeys = spareKeyCount(m_display);
