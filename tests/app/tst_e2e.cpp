@@ -1,5 +1,5 @@
-// The real keyloom program end to end, as a user meets it, and its faults: settings that cannot
-// be saved, the X server going away, clipboard owners that vanish or freeze, huge clipboards...
+// The real keyloom program end to end, and its faults: unsavable settings, a server that goes
+// away, clipboard owners that vanish or freeze, a second start, SIGQUIT.
 #include "KeyloomHarness.h"
 
 #include <QFile>

@@ -16,12 +16,12 @@ int main(int argc, char **argv)
         session.postKey(0, true, text);
         session.postKey(0, false, text);
     };
-    // A stopped run's session may still hold keys while the next one binds its own.
-    std::unique_ptr<KeySession> first = injector.openSession();
-    std::unique_ptr<KeySession> second = injector.openSession();
+    // A stopped run's session may still hold keys while the next one binds its own, of
+    // characters no US key has.
+    const std::unique_ptr<KeySession> first = injector.openSession(),
+                                      second = injector.openSession();
     if (!first || !second)
         return 1;
-    // Characters no US key has, so they go on spare keycodes.
     type(*first, u"ä");
     type(*second, u"Ж");
     // "€" goes on a free level of the first session's keycode; "ä" after it lets Shift go.

@@ -244,8 +244,7 @@ void TestX11Injector::textsArriveExactly()
     if (!c.layout.isEmpty()) {
         m_layoutChanged = true;
         QVERIFY(setLayout(m_displayName, {c.layout}));
-        // Lock the second group as a user switching layouts would.
-        if (c.layout.contains(QLatin1Char(',')))
+        if (c.layout.contains(QLatin1Char(','))) // the second group, as a user switches to it
             QVERIFY(XkbLockGroup(m_display, XkbUseCoreKbd, 1));
     }
     if (c.capsLock) {
@@ -314,8 +313,7 @@ void TestX11Injector::cancelledRunLeavesNothingBehind()
     Run stopped(injector, text, 5);
     QTRY_VERIFY_WITH_TIMEOUT((target.poll(), target.presses().size() > typedBeforeStop), 60000);
     stopped.run->requestStop();
-    // Typing the whole cluster would take minutes.
-    QTRY_VERIFY_WITH_TIMEOUT(stopped.finished != -1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(stopped.finished != -1, 5000); // not the minutes of the whole text
     QCOMPARE(stopped.finished.load(), 0);
     stopped.run.reset();
     QVERIFY(target.sync(m_display, 30000));
@@ -363,9 +361,7 @@ void TestX11Injector::restoreLeavesOtherClientsChangesAlone()
     const auto firstSym = [this](unsigned kc) {
         int per = 0;
         KeySym *syms = XGetKeyboardMapping(m_display, XKeyCode(kc), 1, &per);
-        KeySym first = NoSymbol;
-        for (int i = 0; i < per && !first; ++i)
-            first = syms[i];
+        const KeySym first = syms[0]; // spare keys always fill their first level
         XFree(syms);
         return first;
     };

@@ -72,7 +72,7 @@ void watch(QByteArray displayName)
     const bool settled = workGate.try_lock_for(workDeadline);
     if (Display *display = openX11Display(displayName)) {
         releaseXTestKeys(display);
-        X11SpareKeys(display, X11SpareKeys::Leftovers::AlsoOfThisProcess);
+        X11SpareKeys::cleanLeftovers(display, X11SpareKeys::Leftovers::AlsoOfThisProcess);
         XCloseDisplay(display);
     }
     if (settled)

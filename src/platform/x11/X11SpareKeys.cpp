@@ -179,10 +179,10 @@ void writeKeys(Display *display, XkbDescPtr xkb, const std::vector<KeyEdit> &edi
 }
 
 // Gives back the keycodes of entries whose owner is gone, where they still hold what was
-// bound. The caller holds the server.
-std::vector<JournalEntry> dropDeadEntries(Display *display, std::vector<JournalEntry> entries,
-                                          X11SpareKeys::Leftovers leftovers)
+// bound, and drops the entries. The caller holds the server.
+void dropDeadEntries(Display *display, X11SpareKeys::Leftovers leftovers)
 {
+    const std::vector<JournalEntry> entries = readJournal(display);
     QHash<long, bool> alive;
     {
         const std::lock_guard lock(ownOwnersMutex);
@@ -203,8 +203,9 @@ std::vector<JournalEntry> dropDeadEntries(Display *display, std::vector<JournalE
         else if (e.keyCode >= 8 && e.keyCode < 256 && e.keysyms[0])
             dead.push_back({quint8(e.keyCode), e.keysyms});
     }
-    if (dead.empty())
-        return kept;
+    if (kept.size() == entries.size())
+        return;
+    storeJournal(display, kept);
     std::vector<unsigned> devices{XkbUseCoreKbd};
     if (const std::optional<unsigned> xtest = findXTestDevice(display))
         devices.push_back(*xtest);
@@ -220,7 +221,6 @@ std::vector<JournalEntry> dropDeadEntries(Display *display, std::vector<JournalE
         writeKeys(display, xkb, restores, 1, 0, 0);
         XkbFreeKeyboard(xkb, 0, True);
     }
-    return kept;
 }
 
 // Waits until the deadline or the stop, whichever comes first; false on the stop.
@@ -234,10 +234,9 @@ bool sleepUntil(X11SpareKeys::Clock::time_point deadline, std::stop_token stop)
 
 } // namespace
 
-X11SpareKeys::X11SpareKeys(Display *display, Leftovers leftovers) : m_display(display)
+X11SpareKeys::X11SpareKeys(Display *display) : m_display(display)
 {
     m_xtestDevice = findXTestDevice(m_display);
-    cleanLeftovers(m_display, leftovers);
     rescan();
 }
 
@@ -257,12 +256,7 @@ void X11SpareKeys::cleanLeftovers(Display *display, Leftovers leftovers)
 {
     X11ErrorTrap trap(display);
     XGrabServer(display);
-    const std::vector<JournalEntry> entries = readJournal(display);
-    if (!entries.empty()) {
-        const std::vector<JournalEntry> kept = dropDeadEntries(display, entries, leftovers);
-        if (kept.size() != entries.size())
-            storeJournal(display, kept);
-    }
+    dropDeadEntries(display, leftovers);
     XUngrabServer(display);
     trap.sync();
 }
@@ -371,11 +365,7 @@ void X11SpareKeys::rescan()
     if (!lost.isEmpty() && m_owner) {
         X11ErrorTrap trap(m_display);
         XGrabServer(m_display);
-        std::vector<JournalEntry> entries = readJournal(m_display);
-        std::erase_if(entries, [&](const JournalEntry &e) {
-            return e.owner == long(m_owner) && lost.contains(e.keyCode);
-        });
-        storeJournal(m_display, entries);
+        record(lost);
         XUngrabServer(m_display);
         trap.sync();
     }
@@ -628,20 +618,27 @@ void X11SpareKeys::apply(const std::vector<Edit> &edits)
         writeKeys(m_display, core, coreEdits, m_groups, m_shift, m_level3);
         XkbFreeKeyboard(core, 0, True);
     }
-    if (m_owner) {
-        std::vector<JournalEntry> entries = readJournal(m_display);
-        std::erase_if(entries, [&](const JournalEntry &e) {
-            return e.owner == long(m_owner) && touched.contains(e.keyCode);
-        });
-        for (const Slot &slot : m_slots) {
-            if (slot.bound() && touched.contains(slot.keyCode))
-                entries.push_back({long(m_owner), slot.keyCode, slot.keysyms});
-        }
-        storeJournal(m_display, entries);
-    }
+    record(touched);
     XUngrabServer(m_display);
     // The change is in force before anything else this connection sends.
     trap.sync();
+}
+
+void X11SpareKeys::record(const QSet<long> &keyCodes)
+{
+    // Our entries for these keycodes are rewritten as the slots now are; the caller holds the
+    // server.
+    if (!m_owner)
+        return;
+    std::vector<JournalEntry> entries = readJournal(m_display);
+    std::erase_if(entries, [&](const JournalEntry &e) {
+        return e.owner == long(m_owner) && keyCodes.contains(e.keyCode);
+    });
+    for (const Slot &slot : m_slots) {
+        if (slot.bound() && keyCodes.contains(slot.keyCode))
+            entries.push_back({long(m_owner), slot.keyCode, slot.keysyms});
+    }
+    storeJournal(m_display, entries);
 }
 
 void X11SpareKeys::claimOwner()
@@ -650,11 +647,7 @@ void X11SpareKeys::claimOwner()
         return;
     // Entries under a free name are a dead instance's: undo them before the name is taken,
     // or they would look alive. The caller holds the server.
-    const std::vector<JournalEntry> entries = readJournal(m_display);
-    const std::vector<JournalEntry> kept =
-        dropDeadEntries(m_display, entries, Leftovers::OfEndedProcesses);
-    if (kept.size() != entries.size())
-        storeJournal(m_display, kept);
+    dropDeadEntries(m_display, Leftovers::OfEndedProcesses);
     const Window window =
         XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), -1, -1, 1, 1, 0, 0, 0);
     for (int i = 0; i < ownerNames; ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QtGlobal>
 
 #include <array>
@@ -42,9 +43,8 @@ public:
         int level = 0;
     };
 
-    /// Finds the spare keycodes and undoes the listed changes of processes that are gone
-    /// (and of this one too when it is about to end).
-    explicit X11SpareKeys(_XDisplay *display, Leftovers leftovers = Leftovers::OfEndedProcesses);
+    /// Finds the spare keycodes.
+    explicit X11SpareKeys(_XDisplay *display);
     /// Restores every keycode it bound.
     ~X11SpareKeys();
 
@@ -119,6 +119,7 @@ private:
     bool bindOnce(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
                   unsigned levels, std::stop_token stop);
     void apply(const std::vector<Edit> &edits);
+    void record(const QSet<long> &keyCodes);
     void claimOwner();
 
     _XDisplay *m_display;
