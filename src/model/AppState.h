@@ -4,6 +4,7 @@
 #include "model/Snippet.h"
 #include "model/TypingMode.h"
 #include "platform/Platform.h"
+#include "typing/ReleaseWait.h"
 
 #include <QObject>
 #include <QString>
@@ -101,8 +102,12 @@ public:
     void saveSnippets();
 
     // Typing runs.
-    Q_INVOKABLE void toggleTyping();
+    Q_INVOKABLE void toggleTyping() { toggleTyping(ReleaseWait{}); }
+    /// Stops the run in progress, or starts one that first waits on the given release.
+    void toggleTyping(ReleaseWait release);
     Q_INVOKABLE void stopTyping();
+    /// The previous-snippet shortcut: steps back in list mode; false when there is nothing to step.
+    bool stepBack();
     Q_INVOKABLE void advanceSnippet();
     Q_INVOKABLE void previousSnippet();
 

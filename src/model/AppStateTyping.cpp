@@ -51,7 +51,7 @@ void AppState::tearDownRunHandOver()
     m_wakeFd = -1;
 }
 
-void AppState::toggleTyping()
+void AppState::toggleTyping(ReleaseWait release)
 {
     if (m_isTyping) {
         stopTyping();
@@ -63,6 +63,7 @@ void AppState::toggleTyping()
     params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
     params.modifiers = hotkeyModifierFlags();
     params.listMode = m_typingMode == TypingMode::Playlist;
+    params.release = std::move(release);
     if (params.listMode) {
         if (m_snippets.isEmpty())
             return;
@@ -183,6 +184,14 @@ void AppState::previousSnippet()
     setCurrentSnippetIndex(qint64((WideIndex(m_currentSnippetIndex) - 1 + count) % count));
 }
 
+bool AppState::stepBack()
+{
+    if (m_typingMode != TypingMode::Playlist || m_snippets.isEmpty())
+        return false;
+    previousSnippet();
+    return true;
+}
+
 void AppState::applyShortcutsToManager()
 {
     HotkeyManager &manager = *m_hotkeyManager;
@@ -202,7 +211,10 @@ void AppState::setupHotkey()
     manager.onHotkeyTriggered = [self] {
         if (!self)
             return false;
-        self->toggleTyping();
+        // Where the tap hears the keys go up itself, the run waits for that.
+        auto released = self->m_platform.tap.releaseOfCurrentPress();
+        self->toggleTyping(released ? ReleaseWait{ReleaseWait::Kind::Signalled, std::move(released)}
+                                    : ReleaseWait{});
         return true;
     };
     manager.onEscapePressed = [self] {
@@ -211,12 +223,7 @@ void AppState::setupHotkey()
         self->stopTyping();
         return true;
     };
-    manager.onPrevTriggered = [self] {
-        if (!self || self->typingMode() != TypingMode::Playlist || self->snippets().isEmpty())
-            return false;
-        self->previousSnippet();
-        return true;
-    };
+    manager.onPrevTriggered = [self] { return self && self->stepBack(); };
     manager.installTap();
 }
 

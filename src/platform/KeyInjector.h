@@ -17,6 +17,14 @@ public:
     /// True while the key with this canonical code is physically held down.
     virtual bool isKeyDown(quint16 keyCode) = 0;
 
+    /// True while any key other than a lock is physically held down (keys the session itself
+    /// presses do not count).
+    virtual bool anyKeyDown() = 0;
+
+    /// Whether the key state above is the keyboard's; where the desktop hides it (Wayland),
+    /// a run learns of a release from its trigger or waits a settle instead.
+    virtual bool seesKeys() const { return true; }
+
     /// Hint that these characters will be typed soon, so the session can prepare them in one go.
     virtual void prepare(QStringView upcoming) = 0;
 

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QtGlobal>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // A key combination in canonical values: key code plus modifier bits.
@@ -33,4 +35,21 @@ public:
 
     /// The canonical key code of a native scan code from a key event of our own windows.
     virtual std::optional<quint16> keyCodeForScanCode(quint32 nativeScanCode) const = 0;
+
+    /// How the shortcuts reach the handler: keys grabbed by us, shortcuts the desktop binds
+    /// for us (where the user may change their keys), or none at all, where the user binds
+    /// `keyloom --toggle` in the desktop's own settings.
+    enum class Binding { Grabbed, DesktopBound, Unbound };
+    virtual Binding binding() const { return Binding::Grabbed; }
+
+    /// Whether watch() can see Esc; where it cannot, a run stops only through the shortcut and the
+    /// tray menu.
+    virtual bool watchesEscape() const { return binding() == Binding::Grabbed; }
+
+    /// During a handler call: a flag the tap sets once the keys of that press are up, where it
+    /// learns of releases itself; null where the run asks the key state instead.
+    virtual std::shared_ptr<const std::atomic<bool>> releaseOfCurrentPress() const
+    {
+        return nullptr;
+    }
 };

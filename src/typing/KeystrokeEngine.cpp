@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace KeystrokeEngine {
@@ -70,18 +71,34 @@ std::chrono::nanoseconds pauseAfterCharacter(double delayMs)
 }
 
 void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop, quint16 keyCode,
-                       quint64 modifiers)
+                       quint64 modifiers, const ReleaseWait &wait)
 {
     const QList<quint16> keys = keysToWatch(keyCode, modifiers);
+    std::chrono::nanoseconds settle = settlePause;
+    std::function<bool()> held;
+    if (wait.kind == ReleaseWait::Kind::Signalled && wait.released) {
+        const auto deadline = std::chrono::steady_clock::now() + releaseDeadline;
+        held = [&] {
+            return !wait.released->load() && std::chrono::steady_clock::now() < deadline;
+        };
+    } else if (!session.seesKeys()) {
+        // Nothing to poll: a command's keys are still coming up, a menu click has none.
+        if (wait.kind == ReleaseWait::Kind::AllKeys)
+            settle = blindSettle;
+    } else if (wait.kind == ReleaseWait::Kind::AllKeys) {
+        held = [&] { return session.anyKeyDown(); };
+    } else {
+        held = [&] { return anyKeyDown(session, keys); };
+    }
     // An early end of a pause is ignored here: the stop test after the next poll returns.
-    while (anyKeyDown(session, keys)) {
+    while (held && held()) {
         if (stop.stop_requested())
             return;
         pauser.pause(pollInterval, stop);
     }
     if (stop.stop_requested())
         return;
-    pauser.pause(settlePause, stop);
+    pauser.pause(settle, stop);
 }
 
 void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,

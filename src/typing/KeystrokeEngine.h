@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ReleaseWait.h"
+
 #include <QList>
 #include <QString>
 
@@ -13,6 +15,12 @@ namespace KeystrokeEngine {
 
 inline constexpr std::chrono::nanoseconds pollInterval = std::chrono::milliseconds(5);
 inline constexpr std::chrono::nanoseconds settlePause = std::chrono::milliseconds(20);
+// Where the key state is hidden and nobody reports the release: how long a command's keys
+// take to come up, measured on sway (a virtual keyboard's own modifiers never mix with ours,
+// but the compositor switches keymaps while the user's keys are still coming up).
+inline constexpr std::chrono::nanoseconds blindSettle = std::chrono::milliseconds(150);
+// A release that is reported but never comes does not hold a run for longer than this.
+inline constexpr std::chrono::nanoseconds releaseDeadline = std::chrono::seconds(1);
 
 /// The keys a run waits on: the shortcut's key, then both keys of each modifier it uses.
 QList<quint16> keysToWatch(quint16 keyCode, quint64 modifiers);
@@ -20,9 +28,9 @@ QList<quint16> keysToWatch(quint16 keyCode, quint64 modifiers);
 /// The pause after one character: delay × 1,000,000 ns, truncated; 0 for a delay that is not a sane number.
 std::chrono::nanoseconds pauseAfterCharacter(double delayMs);
 
-/// Returns once every key of the shortcut is up and the settle pause is over, or on a stop request.
+/// Returns once the keys the wait names are up and the settle pause is over, or on a stop request.
 void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop, quint16 keyCode,
-                       quint64 modifiers);
+                       quint64 modifiers, const ReleaseWait &wait = {});
 
 /// Types the text one key press per user-perceived character, pausing after each; stops on request.
 void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,

@@ -22,7 +22,7 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
               if (session) {
                   session->watchStop(stop);
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
-                                                     params.modifiers);
+                                                     params.modifiers, params.release);
                   KeystrokeEngine::typeText(*session, pauser, stop, params.text, params.delayMs);
                   completed = !stop.stop_requested();
               }

@@ -48,6 +48,11 @@ public:
                 return m_r.with(
                     [&](Recorded &d) { return d.queries.append(key), d.down.contains(key); });
             }
+            bool anyKeyDown() override
+            {
+                return m_r.with([](Recorded &d) { return !d.down.isEmpty(); });
+            }
+            bool seesKeys() const override { return m_r.seesKeys; }
             void prepare(QStringView text) override
             {
                 m_r.with([&](Recorded &d) {
@@ -72,6 +77,7 @@ public:
     }
 
     bool failToOpen = false;
+    std::atomic<bool> seesKeys = true;
     std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
     std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character
 

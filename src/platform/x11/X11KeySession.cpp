@@ -104,6 +104,22 @@ bool X11KeySession::isKeyDown(quint16 keyCode)
     return keys[*kc / 8] & (1 << (*kc % 8));
 }
 
+bool X11KeySession::anyKeyDown()
+{
+    char keys[32] = {};
+    XQueryKeymap(m_display, keys);
+    for (unsigned kc = 8; kc < 256; ++kc) {
+        if (!(keys[kc / 8] & (1 << (kc % 8))) || m_down.contains(quint8(kc)))
+            continue;
+        // A lock key stays down only while held; it is no part of what started the run.
+        const KeySym sym = XkbKeycodeToKeysym(m_display, static_cast<unsigned char>(kc), 0, 0);
+        if (sym != XK_Caps_Lock && sym != XK_Num_Lock && sym != XK_Scroll_Lock &&
+            sym != XK_Shift_Lock)
+            return true;
+    }
+    return false;
+}
+
 std::chrono::nanoseconds X11KeySession::takeTimeSpent()
 {
     const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(m_spent);

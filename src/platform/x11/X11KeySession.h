@@ -29,6 +29,7 @@ public:
     ~X11KeySession() override;
 
     bool isKeyDown(quint16 keyCode) override;
+    bool anyKeyDown() override;
     void prepare(QStringView upcoming) override;
     void postKey(quint16 keyCode, bool down, QStringView text) override;
     void watchStop(std::stop_token stop) override { m_stop = std::move(stop); }
