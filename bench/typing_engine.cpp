@@ -38,6 +38,7 @@ QString sampleText()
 class NullSession final : public KeySession {
 public:
     bool isKeyDown(quint16) override { return false; }
+    bool anyKeyDown() override { return false; }
     void prepare(QStringView) override {}
     void postKey(quint16, bool, QStringView) override
     {

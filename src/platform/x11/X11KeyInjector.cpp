@@ -20,6 +20,7 @@ class GuardedSession final : public KeySession {
 public:
     explicit GuardedSession(std::unique_ptr<KeySession> session) : m_session(std::move(session)) {}
     bool isKeyDown(quint16 keyCode) override { return m_session->isKeyDown(keyCode); }
+    bool anyKeyDown() override { return m_session->anyKeyDown(); }
     void prepare(QStringView upcoming) override
     {
         X11ExitGuard::unlessEnding([&] { m_session->prepare(upcoming); });
