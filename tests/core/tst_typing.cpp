@@ -199,7 +199,7 @@ private slots:
         rig.pauser->hold();
         std::promise<std::pair<bool, int>> finished;
         std::future<std::pair<bool, int>> result = finished.get_future();
-        const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false};
+        const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false, {}};
         TypingRun run(rig.injector, *rig.pauser, params, [&](bool done) {
             finished.set_value({done, rig.recorder.sessionsClosed.load()});
         });
