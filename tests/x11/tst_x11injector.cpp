@@ -91,7 +91,7 @@ QString manyDistinct(int count)
 // One run through the real injector on a worker thread; finished is -1 until it ends.
 struct Run {
     Run(KeyInjector &injector, const QString &text, double delayMs)
-        : run(std::make_unique<TypingRun>(injector, pauser, TypingRunParams{text, delayMs},
+        : run(std::make_unique<TypingRun>(injector, pauser, TypingRunParams{.text = text, .delayMs = delayMs},
                                           [this](bool completed) { finished = completed; }))
     {
     }
