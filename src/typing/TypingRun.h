@@ -18,7 +18,7 @@ struct TypingRunParams {
     quint16 keyCode = 41;
     quint64 modifiers = 0;
     bool listMode = false;
-    ReleaseWait release;
+    ReleaseWait release = {};
 };
 
 // One typing run on a worker thread of its own: wait for the shortcut's keys to
