@@ -10,13 +10,9 @@
 struct _XDisplay;
 
 // Translates canonical key codes to X keycodes and back through XKB key names,
-// which name physical positions whatever the layout and the server's numbering.
-//
-// The canonical codes 0..126 follow the US key positions of the shared key
-// codes. Keys without such a code get a code of our own, stable across servers:
-//   128 PRSC  129 SCLK  130 PAUS  131 MENU/COMP  132 AB11  133 AE13  134 LVL3
-//   135 MDSW  136 HENK  137 MUHE  138 HKTG  139 KPCO  140..143 FK21..FK24
-// Any other named key is reported as 1000 + its X keycode (valid only on that server).
+// which name physical positions whatever the layout and the server's numbering
+// (the table is XkbKeyNames'). Any other named key is reported as 1000 + its X
+// keycode (valid only on that server).
 class X11KeyCodes {
 public:
     static constexpr quint16 unnamedBase = 1000;
