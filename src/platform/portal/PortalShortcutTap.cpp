@@ -1,0 +1,371 @@
+#include "PortalShortcutTap.h"
+
+#include "platform/KeyCodes.h"
+#include "platform/xkb/XkbKeyNames.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdio>
+
+namespace {
+
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+
+const char *const descriptions[] = {
+    "Type the clipboard or the current snippet",
+    "Step back to the previous snippet",
+};
+static_assert(std::size(descriptions) == std::size(PortalShortcutTap::shortcutIds));
+
+void report(const QString &line)
+{
+    std::printf("[Keyloom] %s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Tokens name request and session objects, so they must differ across every tap on a connection.
+QString newToken()
+{
+    static int counter = 0;
+    return QStringLiteral("keyloom%1").arg(++counter);
+}
+
+QString responseError(uint response)
+{
+    return response == 1 ? QStringLiteral("the request was cancelled")
+                         : QStringLiteral("the desktop answered with error %1").arg(response);
+}
+
+// The portal has sent the handle as a string or as an object path, depending on its version.
+QString sessionHandle(const QVariantMap &results)
+{
+    const QVariant handle = results.value(QStringLiteral("session_handle"));
+    return handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
+               ? handle.value<QDBusObjectPath>().path()
+               : handle.toString();
+}
+
+std::shared_ptr<xkb_keymap> usKeymap()
+{
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    if (!context)
+        return {};
+    const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
+    xkb_keymap *keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_context_unref(context);
+    return std::shared_ptr<xkb_keymap>(keymap, [](xkb_keymap *k) { xkb_keymap_unref(k); });
+}
+
+} // namespace
+
+QDBusArgument &operator<<(QDBusArgument &argument, const PortalShortcutTap::Shortcut &shortcut)
+{
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument,
+                                PortalShortcutTap::Shortcut &shortcut)
+{
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+PortalShortcutTap::PortalShortcutTap(QDBusConnection bus)
+    : m_bus(std::move(bus)), m_keymap(usKeymap()),
+      m_keyCodes(std::make_unique<XkbKeyCodes>(m_keymap.get()))
+{
+    qDBusRegisterMetaType<Shortcut>();
+    qDBusRegisterMetaType<QList<Shortcut>>();
+}
+
+PortalShortcutTap::~PortalShortcutTap()
+{
+    remove();
+}
+
+bool PortalShortcutTap::available(QDBusConnection bus)
+{
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << shortcutsInterface << QStringLiteral("version");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage &&
+           reply.arguments().value(0).value<QDBusVariant>().variant().toUInt() >= 1;
+}
+
+QString PortalShortcutTap::trigger(const KeyCombo &combo) const
+{
+    const std::optional<XkbKeyCodes::Keycode> key = m_keyCodes->xkbKeyCode(combo.keyCode);
+    const xkb_keysym_t *syms = nullptr;
+    char name[64];
+    if (!key || xkb_keymap_key_get_syms_by_level(m_keymap.get(), *key, 0, 0, &syms) < 1 ||
+        xkb_keysym_get_name(syms[0], name, sizeof name) < 1)
+        return {};
+    QStringList parts;
+    const std::pair<quint64, const char *> modifiers[] = {{ModifierFlag::Control, "CTRL"},
+                                                          {ModifierFlag::Option, "ALT"},
+                                                          {ModifierFlag::Shift, "SHIFT"},
+                                                          {ModifierFlag::Command, "LOGO"}};
+    for (const auto &[flag, word] : modifiers) {
+        if (combo.modifiers & flag)
+            parts << QString::fromLatin1(word);
+    }
+    parts << QString::fromLatin1(name);
+    return parts.join(u'+');
+}
+
+bool PortalShortcutTap::install(Handler handler)
+{
+    remove();
+    // Only the bus daemon is asked here, never the portal: it may be slow to start.
+    QDBusConnectionInterface *daemon = m_bus.isConnected() ? m_bus.interface() : nullptr;
+    if (!daemon || (!daemon->isServiceRegistered(portalService).value() &&
+                    !daemon->activatableServiceNames().value().contains(portalService)))
+        return false;
+    m_handler = std::move(handler);
+    m_installed = true;
+    listenToShortcuts(true);
+    startSession();
+    return true;
+}
+
+void PortalShortcutTap::remove()
+{
+    if (!m_installed)
+        return;
+    m_installed = false;
+    m_handler = nullptr;
+    listenToShortcuts(false);
+    closeSession();
+    m_down.clear();
+}
+
+QList<KeyCombo> PortalShortcutTap::watch(const QList<KeyCombo> &combos, bool)
+{
+    const QList<KeyCombo> wanted = combos.mid(0, qsizetype(std::size(shortcutIds)));
+    // Runs switch Esc on and off, which changes nothing here.
+    if (wanted == m_combos)
+        return {};
+    m_combos = wanted;
+    // A session being created binds the latest combinations once it exists.
+    if (!m_installed || !m_createRequest.isEmpty())
+        return {};
+    if (!m_session.isEmpty() && !m_bound) {
+        bind();
+    } else {
+        // A session binds once: new keys need a new session.
+        closeSession();
+        startSession();
+    }
+    return {};
+}
+
+std::optional<quint16> PortalShortcutTap::keyCodeForScanCode(quint32 nativeScanCode) const
+{
+    // Qt's native scan code is the evdev code plus 8 under X11 and Wayland alike: the keycode of
+    // an evdev keymap, whose key names do not depend on the layout.
+    return m_keyCodes->keyCode(nativeScanCode);
+}
+
+QString PortalShortcutTap::request(const QString &method, QVariantList arguments,
+                                   QVariantMap options)
+{
+    // The portal names the request object after our unique name and the token; listening
+    // before the call leaves no gap in which the answer could be missed.
+    const QString token = newToken();
+    const QString path = portalPath + QStringLiteral("/request/") +
+                         m_bus.baseService().mid(1).replace(u'.', u'_') + u'/' + token;
+    options.insert(QStringLiteral("handle_token"), token);
+    listen(path, true);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
+    call.setArguments(arguments << options);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, path, method](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const QDBusPendingReply<QDBusObjectPath> reply = *w;
+                QString *slot = path == m_createRequest ? &m_createRequest
+                                : path == m_bindRequest ? &m_bindRequest
+                                                        : nullptr;
+                if (reply.isError()) {
+                    listen(path, false);
+                    m_abandoned.remove(path);
+                    if (slot) {
+                        slot->clear();
+                        report(QStringLiteral("The desktop portal refused %1: %2")
+                                   .arg(method, reply.error().message()));
+                    }
+                    return;
+                }
+                // Portals older than the tokens choose the path themselves.
+                const QString actual = reply.value().path();
+                if (actual == path || actual.isEmpty())
+                    return;
+                listen(path, false);
+                listen(actual, true);
+                if (m_abandoned.remove(path))
+                    m_abandoned.insert(actual);
+                if (slot)
+                    *slot = actual;
+            });
+    return path;
+}
+
+void PortalShortcutTap::listen(const QString &requestPath, bool on)
+{
+    const char *slot = SLOT(onResponse(uint, QVariantMap, QDBusMessage));
+    if (on)
+        m_bus.connect(portalService, requestPath, requestInterface, QStringLiteral("Response"),
+                      this, slot);
+    else
+        m_bus.disconnect(portalService, requestPath, requestInterface, QStringLiteral("Response"),
+                         this, slot);
+}
+
+void PortalShortcutTap::listenToShortcuts(bool on)
+{
+    const char *activated = SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap));
+    const char *deactivated =
+        SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap));
+    for (const auto &[name, slot] : {std::pair{QStringLiteral("Activated"), activated},
+                                     std::pair{QStringLiteral("Deactivated"), deactivated}}) {
+        if (on)
+            m_bus.connect(portalService, portalPath, shortcutsInterface, name, this, slot);
+        else
+            m_bus.disconnect(portalService, portalPath, shortcutsInterface, name, this, slot);
+    }
+}
+
+void PortalShortcutTap::startSession()
+{
+    m_createRequest = request(QStringLiteral("CreateSession"), {},
+                              {{QStringLiteral("session_handle_token"), newToken()}});
+}
+
+void PortalShortcutTap::closeSession()
+{
+    if (!m_createRequest.isEmpty())
+        m_abandoned.insert(std::exchange(m_createRequest, {}));
+    if (!m_bindRequest.isEmpty())
+        listen(std::exchange(m_bindRequest, {}), false);
+    m_bound.reset();
+    if (m_session.isEmpty())
+        return;
+    const QString session = std::exchange(m_session, {});
+    m_bus.disconnect(portalService, session, sessionInterface, QStringLiteral("Closed"), this,
+                     SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+    m_bus.asyncCall(QDBusMessage::createMethodCall(portalService, session, sessionInterface,
+                                                   QStringLiteral("Close")));
+}
+
+void PortalShortcutTap::bind()
+{
+    QList<Shortcut> shortcuts;
+    for (qsizetype i = 0; i < m_combos.size(); ++i) {
+        QVariantMap properties{{QStringLiteral("description"), QString::fromUtf8(descriptions[i])}};
+        if (const QString preferred = trigger(m_combos[i]); !preferred.isEmpty())
+            properties.insert(QStringLiteral("preferred_trigger"), preferred);
+        shortcuts.append({QString::fromLatin1(shortcutIds[i]), properties});
+    }
+    m_bound = m_combos;
+    m_bindRequest = request(QStringLiteral("BindShortcuts"),
+                            {QVariant::fromValue(QDBusObjectPath(m_session)),
+                             QVariant::fromValue(shortcuts), QString()},
+                            {});
+}
+
+void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
+                                   const QDBusMessage &message)
+{
+    const QString path = message.path();
+    listen(path, false);
+    if (m_abandoned.remove(path)) {
+        if (const QString session = sessionHandle(results); response == 0 && !session.isEmpty())
+            m_bus.asyncCall(QDBusMessage::createMethodCall(portalService, session, sessionInterface,
+                                                           QStringLiteral("Close")));
+        return;
+    }
+    if (path == m_createRequest) {
+        m_createRequest.clear();
+        m_session = response == 0 ? sessionHandle(results) : QString();
+        if (m_session.isEmpty()) {
+            report(QStringLiteral("The desktop portal gave no global shortcuts session: %1")
+                       .arg(response == 0 ? QStringLiteral("no handle") : responseError(response)));
+            return;
+        }
+        m_bus.connect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
+                      SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+        if (!m_combos.isEmpty())
+            bind();
+    } else if (path == m_bindRequest) {
+        m_bindRequest.clear();
+        if (response != 0)
+            report(QStringLiteral("The desktop did not bind the shortcuts: %1")
+                       .arg(responseError(response)));
+    }
+}
+
+void PortalShortcutTap::onActivated(const QDBusObjectPath &session, const QString &id, qulonglong,
+                                    const QVariantMap &)
+{
+    if (!m_installed || session.path() != m_session || !m_bound)
+        return;
+    qsizetype index = 0;
+    while (index < m_bound->size() && id != QLatin1String(shortcutIds[index]))
+        ++index;
+    if (index == m_bound->size())
+        return;
+    const KeyCombo combo = m_bound->at(index);
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    // A press whose release never came is over now.
+    if (const auto earlier = m_down.value(id))
+        earlier->store(true);
+    m_down.insert(id, released);
+    m_currentRelease = released;
+    // The handler may remove this tap; the copy keeps it alive for the call.
+    const Handler handler = m_handler;
+    handler(combo.keyCode, combo.modifiers);
+    m_currentRelease.reset();
+}
+
+void PortalShortcutTap::onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong,
+                                      const QVariantMap &)
+{
+    if (!m_installed || session.path() != m_session)
+        return;
+    if (const auto released = m_down.take(id))
+        released->store(true);
+}
+
+void PortalShortcutTap::onSessionClosed(const QVariantMap &, const QDBusMessage &message)
+{
+    if (message.path() != m_session)
+        return;
+    m_bus.disconnect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
+                     SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+    m_session.clear();
+    m_bound.reset();
+    report(QStringLiteral("The desktop ended the global shortcuts session; the shortcuts work "
+                          "again once they are changed or Keyloom restarts."));
+}
