@@ -78,7 +78,8 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     std::function<bool()> held;
     if (wait.kind == ReleaseWait::Kind::Signalled && wait.released) {
         const auto deadline = std::chrono::steady_clock::now() + releaseDeadline;
-        held = [&] {
+        // The deadline goes by value: this block ends before the lambda is called.
+        held = [&wait, deadline] {
             return !wait.released->load() && std::chrono::steady_clock::now() < deadline;
         };
     } else if (!session.seesKeys()) {
