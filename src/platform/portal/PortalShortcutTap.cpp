@@ -4,7 +4,6 @@
 #include "platform/xkb/XkbKeyNames.h"
 
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -245,15 +244,13 @@ void PortalShortcutTap::listen(const QString &requestPath, bool on)
 
 void PortalShortcutTap::listenToShortcuts(bool on)
 {
-    const char *activated = SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap));
-    const char *deactivated =
-        SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap));
-    for (const auto &[name, slot] : {std::pair{QStringLiteral("Activated"), activated},
-                                     std::pair{QStringLiteral("Deactivated"), deactivated}}) {
+    for (const char *name : {"Activated", "Deactivated"}) {
         if (on)
-            m_bus.connect(portalService, portalPath, shortcutsInterface, name, this, slot);
+            m_bus.connect(portalService, portalPath, shortcutsInterface, QLatin1String(name), this,
+                          SLOT(onShortcut(QDBusMessage)));
         else
-            m_bus.disconnect(portalService, portalPath, shortcutsInterface, name, this, slot);
+            m_bus.disconnect(portalService, portalPath, shortcutsInterface, QLatin1String(name),
+                             this, SLOT(onShortcut(QDBusMessage)));
     }
 }
 
@@ -274,7 +271,7 @@ void PortalShortcutTap::closeSession()
         return;
     const QString session = std::exchange(m_session, {});
     m_bus.disconnect(portalService, session, sessionInterface, QStringLiteral("Closed"), this,
-                     SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_bus.asyncCall(QDBusMessage::createMethodCall(portalService, session, sessionInterface,
                                                    QStringLiteral("Close")));
 }
@@ -315,7 +312,7 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
             return;
         }
         m_bus.connect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
-                      SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+                      SLOT(onSessionClosed(QDBusMessage)));
         if (!m_combos.isEmpty())
             bind();
     } else if (path == m_bindRequest) {
@@ -326,11 +323,18 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
     }
 }
 
-void PortalShortcutTap::onActivated(const QDBusObjectPath &session, const QString &id, qulonglong,
-                                    const QVariantMap &)
+void PortalShortcutTap::onShortcut(const QDBusMessage &message)
 {
-    if (!m_installed || session.path() != m_session || !m_bound)
+    const QVariantList arguments = message.arguments();
+    if (!m_installed || !m_bound || arguments.size() < 2 ||
+        arguments[0].value<QDBusObjectPath>().path() != m_session)
         return;
+    const QString id = arguments[1].toString();
+    if (message.member() == QLatin1String("Deactivated")) {
+        if (const auto released = m_down.take(id))
+            released->store(true);
+        return;
+    }
     qsizetype index = 0;
     while (index < m_bound->size() && id != QLatin1String(shortcutIds[index]))
         ++index;
@@ -349,21 +353,12 @@ void PortalShortcutTap::onActivated(const QDBusObjectPath &session, const QStrin
     m_currentRelease.reset();
 }
 
-void PortalShortcutTap::onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong,
-                                      const QVariantMap &)
-{
-    if (!m_installed || session.path() != m_session)
-        return;
-    if (const auto released = m_down.take(id))
-        released->store(true);
-}
-
-void PortalShortcutTap::onSessionClosed(const QVariantMap &, const QDBusMessage &message)
+void PortalShortcutTap::onSessionClosed(const QDBusMessage &message)
 {
     if (message.path() != m_session)
         return;
     m_bus.disconnect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
-                     SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_session.clear();
     m_bound.reset();
     report(QStringLiteral("The desktop ended the global shortcuts session; the shortcuts work "

@@ -4,6 +4,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -11,8 +12,6 @@
 
 #include <memory>
 
-class QDBusMessage;
-class QDBusObjectPath;
 class XkbKeyCodes;
 struct xkb_keymap;
 
@@ -62,11 +61,9 @@ public:
 
 private slots:
     void onResponse(uint response, const QVariantMap &results, const QDBusMessage &message);
-    void onActivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                     const QVariantMap &options);
-    void onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                       const QVariantMap &options);
-    void onSessionClosed(const QVariantMap &details, const QDBusMessage &message);
+    // Activated and Deactivated: session handle, shortcut id, timestamp, options.
+    void onShortcut(const QDBusMessage &message);
+    void onSessionClosed(const QDBusMessage &message);
 
 private:
     QString request(const QString &method, QVariantList arguments, QVariantMap options);
