@@ -71,7 +71,7 @@ int sendCommand(SingleInstance::Command command)
     case SingleInstance::Answer::Taken:
         return 0;
     case SingleInstance::Answer::NotRunning:
-        QTextStream(stderr) << "keyloom: Keyloom is not running; start it first." << Qt::endl;
+        QTextStream(stderr) << "keyloom: no Keyloom is running." << Qt::endl;
         return 1;
     case SingleInstance::Answer::NoAnswer:
         break;

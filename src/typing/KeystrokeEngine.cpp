@@ -77,9 +77,9 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     std::chrono::nanoseconds settle = settlePause;
     std::function<bool()> held;
     if (wait.kind == ReleaseWait::Kind::Signalled && wait.released) {
-        const auto deadline = std::chrono::steady_clock::now() + releaseDeadline;
-        held = [&] {
-            return !wait.released->load() && std::chrono::steady_clock::now() < deadline;
+        // Counted in polls, so a late pause cannot cut the wait short.
+        held = [&wait, polls = releaseDeadline / pollInterval]() mutable {
+            return !wait.released->load() && polls-- > 0;
         };
     } else if (!session.seesKeys()) {
         // Nothing to poll: a command's keys are still coming up, a menu click has none.
