@@ -20,12 +20,24 @@
 
 namespace {
 
-QByteArray fixtureSocket()
+// The compositor's socket, an absolute path, from a fixture's state file: its first line, or
+// XDG_RUNTIME_DIR and WAYLAND_DISPLAY among KEY=VALUE lines.
+QByteArray socketOf(const QString &stateFile)
 {
-    QFile file(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
+    QFile file(stateFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return file.readLine().trimmed();
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (!lines.value(0).contains('='))
+        return lines.value(0).trimmed();
+    QByteArray dir, name;
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("XDG_RUNTIME_DIR="))
+            dir = line.mid(16).trimmed();
+        else if (line.startsWith("WAYLAND_DISPLAY="))
+            name = line.mid(16).trimmed();
+    }
+    return name.startsWith('/') || name.isEmpty() ? name : dir + '/' + name;
 }
 
 // The field in a process of its own, and what it received.
@@ -154,7 +166,7 @@ private:
 
 void TestWaylandInjector::initTestCase()
 {
-    m_socket = fixtureSocket();
+    m_socket = socketOf(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
     QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
     QVERIFY(WaylandKeyInjector::available(m_socket));
     QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
@@ -247,9 +259,8 @@ void TestWaylandInjector::lostCompositorEndsTheRun()
     const auto stop = qScopeGuard([&] {
         QProcess::execute(script, {QStringLiteral("stop"), state});
     });
-    QFile file(state);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray socket = file.readLine().trimmed();
+    const QByteArray socket = socketOf(state);
+    QVERIFY(!socket.isEmpty());
     Field field;
     QVERIFY2(field.start(socket), "the field got no focus");
     WaylandKeyInjector injector(socket);

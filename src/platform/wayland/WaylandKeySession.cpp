@@ -235,16 +235,24 @@ bool WaylandKeySession::setUp()
 
     // The seat announces the keymap of the keyboard used last, which may be one of ours
     // from an earlier run: then the layout is the one remembered, or ours without its keys.
+    // Another program's virtual keyboard (wtype's, say) may carry a few keys and no layout:
+    // a layout has a Shift key.
+    const auto layout = [](std::unique_ptr<WaylandKeymap> keymap) {
+        if (keymap && !KeyPlanner(keymap->base()).shiftKey(KeyPlanner::ShiftKey))
+            keymap.reset();
+        return keymap;
+    };
     const std::optional<std::string> seatText = seatKeymap();
-    if (seatText && !WaylandKeymap::hasExtraKeys(*seatText)) {
-        m_keymap = WaylandKeymap::fromText(m_context, *seatText);
+    const bool seatIsOurs = seatText && WaylandKeymap::hasExtraKeys(*seatText);
+    if (seatText && !seatIsOurs) {
+        m_keymap = layout(WaylandKeymap::fromText(m_context, *seatText));
         if (m_keymap)
             m_memory->setOriginal(*seatText);
-    } else if (const std::optional<std::string> original = m_memory->original()) {
-        m_keymap = WaylandKeymap::fromText(m_context, *original);
-    } else if (seatText) {
-        m_keymap = WaylandKeymap::fromText(m_context, *seatText);
     }
+    if (const std::optional<std::string> original = m_memory->original(); !m_keymap && original)
+        m_keymap = layout(WaylandKeymap::fromText(m_context, *original));
+    if (!m_keymap && seatIsOurs)
+        m_keymap = layout(WaylandKeymap::fromText(m_context, *seatText));
     if (!m_keymap)
         m_keymap = WaylandKeymap::fromDefaults(m_context);
     if (!m_keymap)

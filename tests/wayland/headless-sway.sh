@@ -1,5 +1,5 @@
 #!/bin/sh
-# Starts or stops a headless sway for the tests: sway.sh start|stop STATEFILE
+# Starts or stops a headless sway for the tests: headless-sway.sh start|stop STATEFILE
 # STATEFILE gets two lines: the compositor's socket (an absolute path) and its PID. Start
 # stops what the file names. sway refuses root: as root it runs as the user keyloom-test.
 set -eu
@@ -17,7 +17,7 @@ fi
 dir=$(mktemp -d /tmp/keyloom-sway.XXXXXX)
 chmod 0755 "$dir"
 mkdir -m 0700 "$dir/run"
-printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\n' >"$dir/config"
+printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\nxwayland disable\n' >"$dir/config"
 chmod 0644 "$dir/config"
 run=""
 if [ "$(id -u)" -eq 0 ]; then
