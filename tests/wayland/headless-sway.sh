@@ -1,17 +1,18 @@
 #!/bin/sh
 # Starts or stops a headless sway for the tests: headless-sway.sh start|stop STATEFILE
-# STATEFILE gets two lines: the compositor's socket (an absolute path) and its PID. Start
-# stops what the file names. sway refuses root: as root it runs as the user keyloom-test.
+# STATEFILE gets three lines: the compositor's socket (an absolute path), its PID and its
+# directory. Start stops what the file names, and stop removes the directory. sway refuses root: as root it runs as the user keyloom-test.
 set -eu
 state=$2
 if [ -f "$state" ]; then
-    pid=$(sed -n 2p "$state")
+    pid=$(sed -n 2p "$state") dir=$(sed -n 3p "$state")
     rm -f "$state"
     if [ -n "$pid" ] && kill "$pid" 2>/dev/null; then
         i=0
         while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
         kill -9 "$pid" 2>/dev/null || true
     fi
+    case $dir in /tmp/keyloom-sway.*) rm -rf "$dir" ;; esac
 fi
 [ "$1" = start ] || exit 0
 dir=$(mktemp -d /tmp/keyloom-sway.XXXXXX)
@@ -39,4 +40,5 @@ while [ -z "$(find "$dir/run" -maxdepth 1 -name 'wayland-*' -type s 2>/dev/null)
     sleep 0.1
     i=$((i + 1))
 done
-printf '%s\n%s\n' "$(find "$dir/run" -maxdepth 1 -name 'wayland-*' -type s | head -n1)" "$pid" >"$state"
+printf '%s\n%s\n%s\n' "$(find "$dir/run" -maxdepth 1 -name 'wayland-*' -type s | head -n1)" "$pid" \
+    "$dir" >"$state"

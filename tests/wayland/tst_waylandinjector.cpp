@@ -158,6 +158,8 @@ private slots:
     void textsArriveExactly_data();
     void textsArriveExactly();
     void lostCompositorEndsTheRun();
+    void keymapsKeepTheirLayout_data();
+    void keymapsKeepTheirLayout();
 
 private:
     QByteArray m_socket;
@@ -271,6 +273,58 @@ void TestWaylandInjector::lostCompositorEndsTheRun()
     QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 15000); // not the minute the text would take
     QCOMPARE(run.finished.load(), 0);
     QVERIFY(!injector.openSession());
+}
+
+void TestWaylandInjector::keymapsKeepTheirLayout_data()
+{
+    QTest::addColumn<QByteArray>("layout");
+    for (const char *layout : {"us", "de", "fr", "us,ru", "jp"})
+        QTest::newRow(layout) << QByteArray(layout);
+}
+
+void TestWaylandInjector::keymapsKeepTheirLayout()
+{
+    // A seat's keymap, typed with extra keys on every free key code, and recognised as ours
+    // when the seat hands it back.
+    QFETCH(QByteArray, layout);
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const auto unref = qScopeGuard([&] { xkb_context_unref(context); });
+    const xkb_rule_names names{nullptr, nullptr, layout.constData(), nullptr, nullptr};
+    xkb_keymap *seat = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    QVERIFY(seat);
+    char *seatText = xkb_keymap_get_as_string(seat, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const auto unrefSeat = qScopeGuard([&] {
+        free(seatText);
+        xkb_keymap_unref(seat);
+    });
+    QVERIFY(!WaylandKeymap::hasExtraKeys(seatText));
+    const auto keymap = WaylandKeymap::fromText(context, seatText);
+    QVERIFY(keymap);
+    const std::vector<WaylandKeymap::Keycode> spare = keymap->freeKeycodes();
+    QVERIFY(spare.size() > 8);
+    std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
+    for (WaylandKeymap::Keycode kc : spare) {
+        QVERIFY(kc <= 255 && xkb_keymap_num_layouts_for_key(seat, kc) == 0);
+        bindings.emplace_back(kc, xkb_utf32_to_keysym(0x4E00 + kc));
+    }
+    const std::string typed = keymap->text(bindings);
+    xkb_keymap *ours = xkb_keymap_new_from_string(context, typed.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS);
+    QVERIFY(ours);
+    const auto unrefOurs = qScopeGuard([&] { xkb_keymap_unref(ours); });
+    for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {
+        const xkb_keysym_t *wanted = nullptr, *got = nullptr;
+        const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &wanted);
+        QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got),
+                 std::find(spare.begin(), spare.end(), kc) != spare.end() ? 1 : count);
+        QCOMPARE(got ? got[0] : 0, count ? wanted[0] : got ? xkb_utf32_to_keysym(0x4E00 + kc) : 0);
+    }
+    char *oursText = xkb_keymap_get_as_string(ours, XKB_KEYMAP_FORMAT_TEXT_V1);
+    QVERIFY(WaylandKeymap::hasExtraKeys(oursText));
+    const auto stripped = WaylandKeymap::fromText(context, oursText);
+    free(oursText);
+    QVERIFY(stripped && !WaylandKeymap::hasExtraKeys(stripped->baseText()));
+    QCOMPARE(stripped->freeKeycodes(), spare);
 }
 
 QTEST_GUILESS_MAIN(TestWaylandInjector)

@@ -162,14 +162,13 @@ std::unique_ptr<WaylandKeymap> WaylandKeymap::fromText(xkb_context *context, std
         return nullptr;
     std::string canonical = asText(raw);
     xkb_keymap_unref(raw);
-    if (!hasExtraKeys(canonical))
-        return std::unique_ptr<WaylandKeymap>(
-            new WaylandKeymap(compile(context, canonical), std::move(canonical)));
-    xkb_keymap *stripped = compile(context, stripExtraKeys(canonical));
-    if (!stripped)
+    if (hasExtraKeys(canonical))
+        canonical = stripExtraKeys(canonical);
+    xkb_keymap *base = compile(context, canonical);
+    if (!base)
         return nullptr;
-    std::string strippedText = asText(stripped);
-    return std::unique_ptr<WaylandKeymap>(new WaylandKeymap(stripped, std::move(strippedText)));
+    std::string baseText = asText(base);
+    return std::unique_ptr<WaylandKeymap>(new WaylandKeymap(base, std::move(baseText)));
 }
 
 std::unique_ptr<WaylandKeymap> WaylandKeymap::fromDefaults(xkb_context *context)
