@@ -109,7 +109,7 @@ void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString
     GraphemeWalker walker(text);
     qsizetype prepared = 0;
     for (;;) {
-        if (stop.stop_requested())
+        if (stop.stop_requested() || session.lost())
             return;
         const std::optional<QStringView> cluster = walker.next();
         if (!cluster)
