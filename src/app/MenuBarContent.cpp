@@ -3,6 +3,7 @@
 #include "model/AppState.h"
 #include "platform/AccessibilityTrust.h"
 #include "platform/Clipboard.h"
+#include "platform/KeyboardTap.h"
 #include "typing/GraphemeWalker.h"
 
 #include <QLabel>
@@ -69,9 +70,15 @@ void MenuBarContent::rebuild()
         m_menu->addSeparator();
     }
 
+    const KeyboardTap &tap = m_state.platform().tap;
     if (m_state.isTyping()) {
         addLine(tr("Typing..."), false);
         addItem(tr("Stop Typing"), &MenuBarContent::stopTyping);
+        if (!tap.watchesEscape())
+            addLine(tr("Esc cannot stop typing on this desktop."), true);
+    } else if (tap.binding() == KeyboardTap::Binding::Unbound) {
+        // The desktop binds the keys, so ours would be a shortcut that does nothing.
+        addItem(tr("Keyloom Paste"), &MenuBarContent::togglePaste);
     } else {
         addItem(tr("Keyloom Paste  %1").arg(m_state.hotkeyDisplayString()), &MenuBarContent::togglePaste);
     }

@@ -32,7 +32,10 @@ void refreshServerTime()
 
 } // namespace
 
-QtClipboard::QtClipboard(Reader reader) : m_reader(std::move(reader)) {}
+QtClipboard::QtClipboard(Reader reader, Clearer clearer)
+    : m_reader(std::move(reader)), m_clearer(std::move(clearer))
+{
+}
 
 QtClipboard::~QtClipboard()
 {
@@ -50,6 +53,10 @@ void QtClipboard::requestText(TextHandler handler)
 
 void QtClipboard::clear()
 {
+    // A Wayland compositor gives the selection only to a focused window, which a tray menu
+    // never is.
+    if (m_clearer && m_clearer())
+        return;
     refreshServerTime();
     // Owning the selection with data of no format answers every other
     // application's request with "nothing", so it reads as empty everywhere.

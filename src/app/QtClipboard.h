@@ -14,8 +14,11 @@ public:
     /// Starts reading the text; `done` may run on any thread, but not after the reader is gone.
     using Reader = std::function<void(TextHandler done)>;
 
+    /// Empties the clipboard where the toolkit cannot; false leaves it to QClipboard.
+    using Clearer = std::function<bool()>;
+
     /// The reader is dropped first when the clipboard goes, so no answer comes after that.
-    explicit QtClipboard(Reader reader);
+    explicit QtClipboard(Reader reader, Clearer clearer = {});
     ~QtClipboard() override;
 
     void requestText(TextHandler handler) override;
@@ -23,4 +26,5 @@ public:
 
 private:
     Reader m_reader;
+    Clearer m_clearer;
 };

@@ -11,15 +11,27 @@
 
 namespace {
 
-constexpr char openSettingsRequest[] = "open-settings\n";
 constexpr char acknowledgement[] = "ok\n";
+
+struct Request {
+    SingleInstance::Command command;
+    QByteArray line;
+};
+// The first line is what older builds send to open the settings window.
+const Request requests[] = {
+    {SingleInstance::Command::OpenSettings, "open-settings\n"},
+    {SingleInstance::Command::Toggle, "toggle\n"},
+    {SingleInstance::Command::Previous, "previous\n"},
+    {SingleInstance::Command::Stop, "stop\n"},
+};
 
 } // namespace
 
-QString SingleInstance::defaultBasePath()
+QString SingleInstance::defaultBasePath(const QString &displayName)
 {
-    // Shortcut grabs belong to one X display, so a second display gets its own instance.
-    QString display = qEnvironmentVariable("DISPLAY");
+    // Shortcut grabs and keystrokes belong to one display, so another display gets its own
+    // instance.
+    QString display = displayName;
     display.remove(QRegularExpression(QStringLiteral("\\.\\d+$")));
     display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")), QStringLiteral("_"));
     if (display.isEmpty())
@@ -59,25 +71,46 @@ bool SingleInstance::claim()
     return true;
 }
 
-bool SingleInstance::askRunningToOpenSettings(std::chrono::milliseconds deadline)
+SingleInstance::Answer SingleInstance::send(Command command, std::chrono::milliseconds deadline)
 {
+    if (!anyoneRunning())
+        return Answer::NotRunning;
+    QByteArray line;
+    for (const Request &r : requests) {
+        if (r.command == command)
+            line = r.line;
+    }
     const QDeadlineTimer timer(deadline);
     // The running instance may still be starting and not listen yet: retry until the deadline.
     while (!timer.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(runningSocketPath());
         if (socket.waitForConnected(int(std::max<qint64>(timer.remainingTime(), 1)))) {
-            socket.write(openSettingsRequest);
+            socket.write(line);
             socket.flush();
             while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState
                    && socket.waitForReadyRead(int(std::max<qint64>(timer.remainingTime(), 1)))) {
             }
             if (socket.canReadLine() && socket.readLine() == acknowledgement)
-                return true;
+                return Answer::Taken;
         }
         QThread::msleep(50);
     }
-    return false;
+    return Answer::NoAnswer;
+}
+
+bool SingleInstance::anyoneRunning()
+{
+    if (m_display && m_display->reachable() && !m_display->ownerSocketPath().isEmpty())
+        return true;
+    if (m_lock.isLocked())
+        return false; // it is ours: this process is the instance
+    // A lock we can take is nobody's; give it back at once, as this process does not run.
+    if (m_lock.tryLock(0)) {
+        m_lock.unlock();
+        return false;
+    }
+    return m_lock.error() == QLockFile::LockFailedError;
 }
 
 QString SingleInstance::runningSocketPath()
@@ -95,10 +128,16 @@ void SingleInstance::acceptConnections()
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine())
                 return;
-            if (socket->readLine() == openSettingsRequest) {
-                emit settingsRequested();
+            const QByteArray line = socket->readLine();
+            for (const Request &r : requests) {
+                if (line != r.line)
+                    continue;
+                // Answered first: what the command starts may take a while, the client need not.
                 socket->write(acknowledgement);
                 socket->flush();
+                if (r.command == Command::OpenSettings)
+                    emit settingsRequested();
+                emit commandReceived(r.command);
             }
             socket->disconnectFromServer();
         });

@@ -5,19 +5,19 @@
 
 #include "model/AppState.h"
 #include "model/PreferenceStore.h"
+#include "platform/DisplayOwnership.h"
 #include "platform/Platform.h"
-#include "platform/x11/X11AccessibilityTrust.h"
-#include "platform/x11/X11ClipboardReader.h"
-#include "platform/x11/X11DisplayOwnership.h"
-#include "platform/x11/X11KeyInjector.h"
-#include "platform/x11/X11KeyboardTap.h"
+#include "platform/desktop/Desktop.h"
 #include "settings/SettingsWindow.h"
 
 #include <QApplication>
+#include <QTextStream>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -35,17 +35,97 @@ void keepMemoryPrivate()
     setrlimit(RLIMIT_CORE, &noCore);
 }
 
+constexpr char usage[] = R"(Usage: keyloom [--toggle | --previous | --stop | --settings]
+
+Without an option, starts Keyloom in the system tray (or opens the settings window of the
+Keyloom already running). The options control the running Keyloom, for a keyboard shortcut
+set in the desktop's own settings or for a script:
+
+  --toggle     start typing (the clipboard or the current snippet), or stop a run;
+               like Keyloom's own shortcut, after every key is let go
+  --previous   step back to the previous snippet (list mode)
+  --stop       stop typing
+  --settings   open the settings window
+  --help       show this help
+
+The exit status is 0 when the running Keyloom took the command, and 1 when none runs.
+)";
+
+struct Option {
+    const char *name;
+    SingleInstance::Command command;
+};
+constexpr Option options[] = {
+    {"--toggle", SingleInstance::Command::Toggle},
+    {"--previous", SingleInstance::Command::Previous},
+    {"--stop", SingleInstance::Command::Stop},
+    {"--settings", SingleInstance::Command::OpenSettings},
+};
+
+// Hands a command to the running instance; the process never becomes one itself.
+int sendCommand(SingleInstance::Command command)
+{
+    const std::unique_ptr<DisplayOwnership> display = Desktop::ownership();
+    SingleInstance instance(SingleInstance::defaultBasePath(Desktop::displayName()), display.get());
+    switch (instance.send(command)) {
+    case SingleInstance::Answer::Taken:
+        return 0;
+    case SingleInstance::Answer::NotRunning:
+        QTextStream(stderr) << "keyloom: no Keyloom is running." << Qt::endl;
+        return 1;
+    case SingleInstance::Answer::NoAnswer:
+        break;
+    }
+    QTextStream(stderr) << "keyloom: the running Keyloom did not answer." << Qt::endl;
+    return 1;
+}
+
+void handleCommand(SingleInstance::Command command, AppState &state, SettingsWindow &settings)
+{
+    switch (command) {
+    case SingleInstance::Command::Toggle:
+        // The keys bound to the command are the desktop's, not ours: wait for all of them.
+        state.toggleTyping(ReleaseWait{ReleaseWait::Kind::AllKeys, nullptr});
+        break;
+    case SingleInstance::Command::Previous:
+        state.stepBack();
+        break;
+    case SingleInstance::Command::Stop:
+        state.stopTyping();
+        break;
+    case SingleInstance::Command::OpenSettings:
+        settings.open();
+        break;
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     keepMemoryPrivate();
 
-    // The keyboard backends speak X11, so the clipboard and windows must too,
-    // also inside a Wayland session (through XWayland).
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // Our own options come first; the rest are the toolkit's (-platform, -style, ...).
+    std::optional<SingleInstance::Command> command;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            QTextStream(stdout) << usage;
+            return 0;
+        }
+        for (const Option &option : options) {
+            if (!std::strcmp(argv[i], option.name))
+                command = option.command;
+        }
+        if (!command && !std::strncmp(argv[i], "--", 2)) {
+            QTextStream(stderr) << "keyloom: unknown option " << argv[i]
+                                << " (see keyloom --help)" << Qt::endl;
+            return 2;
+        }
+    }
+    if (command)
+        return sendCommand(*command);
 
+    Desktop::choosePlatformPlugin();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("keyloom"));
     QApplication::setApplicationDisplayName(QStringLiteral("Keyloom"));
@@ -55,19 +135,17 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Before any grab or tray item: a second start only wakes the first one.
-    X11DisplayOwnership display;
-    SingleInstance instance(SingleInstance::defaultBasePath(), &display);
+    const std::unique_ptr<DisplayOwnership> display = Desktop::ownership();
+    SingleInstance instance(SingleInstance::defaultBasePath(Desktop::displayName()), display.get());
     if (!instance.claim())
         return instance.askRunningToOpenSettings() ? 0 : 1;
 
-    X11KeyInjector injector;
-    X11KeyboardTap tap;
-    QtClipboard clipboard([reader = std::make_shared<X11ClipboardReader>(qgetenv("DISPLAY"))](
-                              auto done) { reader->read(std::move(done)); });
-    X11AccessibilityTrust trust;
+    Desktop desktop;
+    QtClipboard clipboard(desktop.clipboardReader(), [&desktop] { return desktop.clearClipboard(); });
 
     // Loads the settings, registers both shortcuts and installs the tap.
-    AppState state(Platform{injector, tap, clipboard, trust}, PreferenceStore::defaultPath());
+    AppState state(Platform{desktop.injector(), desktop.tap(), clipboard, desktop.trust()},
+                   PreferenceStore::defaultPath());
 
     SettingsWindow settings(state);
     MenuBarContent menu(state);
@@ -75,7 +153,8 @@ int main(int argc, char *argv[])
 
     QObject::connect(&menu, &MenuBarContent::settingsRequested, &settings, &SettingsWindow::open);
     QObject::connect(&menu, &MenuBarContent::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
-    QObject::connect(&instance, &SingleInstance::settingsRequested, &settings, &SettingsWindow::open);
+    QObject::connect(&instance, &SingleInstance::commandReceived, &state,
+                     [&](SingleInstance::Command c) { handleCommand(c, state, settings); });
 
     // Without a tray the program would run invisibly: show the settings window instead.
     if (!tray.show())

@@ -36,6 +36,10 @@ public:
     /// more is typed after it.
     virtual void watchStop(std::stop_token stop) { (void)stop; }
 
+    /// True once the desktop can no longer be reached (its compositor ended, say): nothing
+    /// more is typed, and the run has not done its work.
+    virtual bool lost() const { return false; }
+
     /// Time the key events since the last call took, on purpose (modifier keys settling)
     /// or in transit; it comes out of the pause that follows, so the pace holds.
     virtual std::chrono::nanoseconds takeTimeSpent() { return {}; }

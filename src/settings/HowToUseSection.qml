@@ -2,9 +2,13 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Keyloom.Snippets
+import Keyloom.Settings
 
 // "How to Use": the two modes, how to stop, and why typing waits for the keys' release.
 FormSection {
+    id: section
+    required property SettingsView view
+
     title: qsTr("How to Use")
 
     ColumnLayout {
@@ -19,6 +23,13 @@ FormSection {
             symbol: "list-number"
             text: qsTr("**List mode:** Add snippets above, press shortcut to type each one in order.")
         }
+        LabeledLine {
+            objectName: "bindingNote"
+            visible: section.view.shortcutsUnbound
+            symbol: "keyboard"
+            themeName: "input-keyboard-symbolic"
+            text: qsTr("**This desktop keeps shortcuts to itself:** bind **keyloom --toggle** (and **keyloom --previous**) to keys in its keyboard settings.")
+        }
     }
 
     Label {
@@ -32,8 +43,11 @@ FormSection {
         spacing: 6
         Layout.fillWidth: true
         LabeledLine {
+            objectName: "escapeLine"
             symbol: "escape"
-            text: qsTr("Press **Esc** to cancel immediately.")
+            text: section.view.escapeStops
+                  ? qsTr("Press **Esc** to cancel immediately.")
+                  : qsTr("**Esc** cannot stop typing on this desktop: use the shortcut or **Stop Typing** in the tray menu.")
         }
         LabeledLine {
             symbol: "keyboard"

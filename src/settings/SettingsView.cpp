@@ -1,5 +1,7 @@
 #include "SettingsView.h"
 
+#include "platform/KeyboardTap.h"
+
 #include "ShortcutRecorder.h"
 #include "TypingPreview.h"
 #include "model/AppState.h"
@@ -59,6 +61,16 @@ void SettingsView::attach(QWindow *window)
     m_onScreen = window->isVisible() && window->visibility() != QWindow::Minimized;
     if (m_onScreen)
         shown();
+}
+
+bool SettingsView::escapeStops() const
+{
+    return m_state.platform().tap.watchesEscape();
+}
+
+bool SettingsView::shortcutsUnbound() const
+{
+    return m_state.platform().tap.binding() == KeyboardTap::Binding::Unbound;
 }
 
 void SettingsView::requestAccess()

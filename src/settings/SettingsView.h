@@ -28,6 +28,8 @@ class SettingsView : public QObject {
     Q_PROPERTY(bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
     Q_PROPERTY(QString permissionProblem READ permissionProblem NOTIFY permissionProblemChanged)
     Q_PROPERTY(QFont fixedFont READ fixedFont CONSTANT)
+    Q_PROPERTY(bool escapeStops READ escapeStops CONSTANT)
+    Q_PROPERTY(bool shortcutsUnbound READ shortcutsUnbound CONSTANT)
 
 public:
     SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock, QObject *parent = nullptr);
@@ -39,6 +41,10 @@ public:
     /// What is still missing after a request that did not bring the permission; empty otherwise.
     QString permissionProblem() const { return m_problem; }
     QFont fixedFont() const;
+    /// Whether Esc can stop a run in this session (the desktop may keep it from us).
+    bool escapeStops() const;
+    /// Whether the user binds the shortcut in the desktop's settings, nothing watching for us.
+    bool shortcutsUnbound() const;
 
     /// Follows this window from now on (its visibility and key presses).
     void attach(QWindow *window);

@@ -49,6 +49,7 @@ ApplicationWindow {
             }
             HowToUseSection {
                 objectName: "howToUseSection"
+                view: root.view
             }
             PermissionsSection {
                 objectName: "permissionsSection"

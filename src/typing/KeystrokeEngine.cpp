@@ -77,10 +77,9 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     std::chrono::nanoseconds settle = settlePause;
     std::function<bool()> held;
     if (wait.kind == ReleaseWait::Kind::Signalled && wait.released) {
-        const auto deadline = std::chrono::steady_clock::now() + releaseDeadline;
-        // The deadline goes by value: this block ends before the lambda is called.
-        held = [&wait, deadline] {
-            return !wait.released->load() && std::chrono::steady_clock::now() < deadline;
+        // Counted in polls, so a late pause cannot cut the wait short.
+        held = [&wait, polls = releaseDeadline / pollInterval]() mutable {
+            return !wait.released->load() && polls-- > 0;
         };
     } else if (!session.seesKeys()) {
         // Nothing to poll: a command's keys are still coming up, a menu click has none.
@@ -110,7 +109,7 @@ void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString
     GraphemeWalker walker(text);
     qsizetype prepared = 0;
     for (;;) {
-        if (stop.stop_requested())
+        if (stop.stop_requested() || session.lost())
             return;
         const std::optional<QStringView> cluster = walker.next();
         if (!cluster)

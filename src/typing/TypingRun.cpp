@@ -24,7 +24,7 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
                                                      params.modifiers, params.release);
                   KeystrokeEngine::typeText(*session, pauser, stop, params.text, params.delayMs);
-                  completed = !stop.stop_requested();
+                  completed = !stop.stop_requested() && !session->lost();
               }
           }
           if (finished)

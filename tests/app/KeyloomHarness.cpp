@@ -118,6 +118,15 @@ QProcess &DesktopTest::keyloom(const QByteArray &on)
     return k;
 }
 
+int DesktopTest::command(const QString &option)
+{
+    QProcess &k = keyloom();
+    k.setArguments({option});
+    k.start();
+    return k.waitForFinished(deadlineMs) && k.exitStatus() == QProcess::NormalExit ? k.exitCode()
+                                                                                   : -1;
+}
+
 bool DesktopTest::startKeyloom(QProcess &k)
 {
     // The tray item is shown only after the shortcuts are grabbed.

@@ -40,6 +40,7 @@ public:
     // The program with this test's folders, ended with the test.
     QProcess &keyloom(const QByteArray &display = {});
     bool startKeyloom(QProcess &keyloom); // and wait for its tray item: the grabs are in place
+    int command(const QString &option);   // `keyloom <option>`'s exit status
     QByteArray output();                  // what the test's programs wrote so far
     bool restartClient();                 // a new client takes the focus back
     void chord(const QList<quint32> &keys, _XDisplay *on = nullptr);

@@ -110,6 +110,31 @@ private slots:
         QVERIFY(at(0));
     }
 
+    // What a shortcut of the desktop's own runs: the keys it is bound to are unknown, so a run
+    // waits until every key is up.
+    void commandLineControlsTheRunningOne()
+    {
+        writePlaylist({"first ", "second "});
+        QCOMPARE(command("--toggle"), 1); // none runs yet
+        QProcess &k = keyloom();
+        QVERIFY(startKeyloom(k));
+        const QByteArray idle = settledIcon();
+        X11TestSupport::fakeKey(display, XK_Control_L, true);
+        QCOMPARE(command("--toggle"), 0);
+        QVERIFY(waitFor([&] { return icon() != idle; }));
+        QTest::qWait(300);
+        const QString early = typed();
+        X11TestSupport::fakeKey(display, XK_Control_L, false);
+        QCOMPARE(early, QString());
+        QVERIFY(waitForTyped("first "));
+        QVERIFY(waitFor([&] { return icon() == idle; }));
+        QCOMPARE(command("--previous"), 0);
+        QCOMPARE(command("--toggle"), 0);
+        QVERIFY(waitForTyped("first first "));
+        QVERIFY(waitFor([&] { return icon() == idle; }));
+        QCOMPARE(command("--stop"), 0);
+    }
+
     void startsWithoutTapOrTray()
     {
         // A server without XTEST: no shortcut can be watched and nothing typed. Start-up goes on,

@@ -30,8 +30,9 @@ struct Fixture : StateFixture {
     TrayIcon tray{*state, content.menu()};
 
     // In list mode when given snippets, the given one current.
-    explicit Fixture(const QStringList &snippets = {}, qint64 index = 0, bool trust = true)
-        : trusted(fake.trust.trusted = trust)
+    explicit Fixture(const QStringList &snippets = {}, qint64 index = 0, bool trust = true,
+                     KeyboardTap::Binding binding = KeyboardTap::Binding::Grabbed)
+        : trusted((fake.tap.bindingMode = binding, fake.trust.trusted = trust))
     {
         for (const QString &text : snippets)
             state->addSnippet(text);
@@ -82,6 +83,7 @@ struct Menu {
     qint64 index;
     bool trusted;
     QStringList expected;
+    KeyboardTap::Binding binding = KeyboardTap::Binding::Grabbed;
 };
 
 } // namespace
@@ -102,12 +104,16 @@ private slots:
         QTest::newRow("list, 2 of 3") << Menu{abc, 1, true, idle + snippetLines(2, 3, "b") + tail};
         QTest::newRow("list, long snippet")
             << Menu{y51, 0, true, idle + snippetLines(1, 1, y50) + tail};
+        // The desktop binds the keys: no shortcut of ours to show.
+        QTest::newRow("shortcuts bound by the user")
+            << Menu{{}, 0, true, QStringList{u"item:Keyloom Paste"_s, sep} + tail,
+                    KeyboardTap::Binding::Unbound};
     }
 
     void entriesForState()
     {
         QFETCH(Menu, menu);
-        Fixture f(menu.snippets, menu.index, menu.trusted);
+        Fixture f(menu.snippets, menu.index, menu.trusted, menu.binding);
         f.fake.clipboard.content = u"abc"_s;
         QCOMPARE(f.entries(), menu.expected); // follows the state without being shown
         f.showMenu();
@@ -153,15 +159,28 @@ private slots:
         QVERIFY(!f.fake.clipboard.content && !f.state->isTyping());
     }
 
+    void pasteAndStopFromTheMenu_data()
+    {
+        QTest::addColumn<KeyboardTap::Binding>("binding");
+        QTest::addColumn<QStringList>("typing");
+        const QStringList stop{"line:Typing...", "item:Stop Typing"};
+        QTest::newRow("Esc watched") << KeyboardTap::Binding::Grabbed << stop;
+        QTest::newRow("Esc out of reach")
+            << KeyboardTap::Binding::DesktopBound
+            << stop + QStringList{"line:Esc cannot stop typing on this desktop."};
+    }
+
     void pasteAndStopFromTheMenu()
     {
-        Fixture f;
+        QFETCH(KeyboardTap::Binding, binding);
+        QFETCH(QStringList, typing);
+        Fixture f({}, 0, true, binding);
         f.fake.pauser->hold();
         f.fake.clipboard.content = u"xyz"_s;
         f.showMenu();
         f.trigger(paste);
         QVERIFY(f.state->isTyping() && f.fake.pauser->waitUntilHeld());
-        QCOMPARE(f.entries(), (QStringList{"line:Typing...", "item:Stop Typing", sep} + tail));
+        QCOMPARE(f.entries(), (typing + QStringList{sep} + tail));
         QVERIFY(f.iconShowsTyping(true)); // at once, not on some later repaint
         // The entry triggered is replaced while its own signal runs.
         f.trigger(u"Stop Typing"_s);

@@ -72,10 +72,11 @@ std::unique_ptr<X11DisplayOwnership> displayFor(const QByteArray &name)
 }
 
 // A later start asks from a thread of its own while this thread serves the running instance.
-bool askRunning(const QString &base, const QByteArray &display)
+SingleInstance::Answer askRunning(const QString &base, const QByteArray &display,
+                                  SingleInstance::Command command)
 {
     auto answer = std::async(std::launch::async, [&] {
-        return SingleInstance(base, displayFor(display).get()).askRunningToOpenSettings(20s);
+        return SingleInstance(base, displayFor(display).get()).send(command, 20s);
     });
     while (answer.wait_for(0s) != std::future_status::ready)
         QTest::qWait(10);
@@ -197,15 +198,22 @@ private slots:
         QFETCH(QString, leftover);
         QTemporaryDir dir;
         QVERIFY(leftover.isEmpty() || leaveBehind(baseFor(dir, firstName) + leftover));
+        using C = SingleInstance::Command;
+        using A = SingleInstance::Answer;
+        // A command finds nobody at once, whatever a dead one left.
+        QCOMPARE(askRunning(baseFor(dir, secondName), secondName, C::Toggle), A::NotRunning);
         const auto firstDisplay = displayFor(firstName);
         SingleInstance first(baseFor(dir, firstName), firstDisplay.get());
         QVERIFY(first.claim());
         QSignalSpy requested(&first, &SingleInstance::settingsRequested);
+        QSignalSpy commands(&first, &SingleInstance::commandReceived);
         QVERIFY(!SingleInstance(baseFor(dir, secondName), displayFor(secondName).get()).claim());
-        // Twice: the server keeps serving.
-        QVERIFY(askRunning(baseFor(dir, secondName), secondName));
-        QVERIFY(askRunning(baseFor(dir, secondName), secondName));
+        // Several: the server keeps serving.
+        for (C c : {C::OpenSettings, C::Toggle, C::OpenSettings, C::Previous, C::Stop})
+            QCOMPARE(askRunning(baseFor(dir, secondName), secondName, c), A::Taken);
         QCOMPARE(requested.count(), 2);
+        QCOMPARE(commands.count(), 5);
+        QCOMPARE(commands.at(3).at(0).value<C>(), C::Previous);
     }
 };
 

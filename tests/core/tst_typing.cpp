@@ -34,6 +34,9 @@ struct RunRow {
     int stopAt;          // the pause in which the run is stopped; -1: never
     QStringList steps;
     QList<quint16> queries;
+    ReleaseWait::Kind wait = ReleaseWait::Kind::ShortcutKeys;
+    bool seesKeys = true;
+    int signalAfter = 0; // polls before a reported release; -1: never
 };
 
 // The Unicode Consortium's cases (package unicode-data), but for characters Qt cannot know.
@@ -186,6 +189,22 @@ private slots:
         row("stopped in the settle pause", cc, {}, 1, {p20}, ccKeys);
         row("stopped while typing", cc, {}, 2, QStringList{p20} << press("h") << p30, ccKeys);
         row("no session", cc, {}, -1, {}, {}, false);
+
+        // A command's keys are unknown; a reported release is waited on; a hidden keyboard is not.
+        using K = ReleaseWait::Kind;
+        const auto wait = [](const char *name, K kind, bool sees, L held, int signalAfter,
+                             QStringList steps) {
+            QTest::newRow(name) << RunRow{true, cc,    held, -1, steps, {},
+                                          kind, sees,  signalAfter};
+        };
+        const QString blind = u"pause %1"_s.arg(KeystrokeEngine::blindSettle.count());
+        wait("any key held", K::AllKeys, true, {0, 56}, 0, QStringList{p5, p5} + all);
+        wait("any key, hidden", K::AllKeys, false, {0}, 0, QStringList{blind} + all.mid(1));
+        wait("shortcut, hidden", K::ShortcutKeys, false, {41}, 0, all);
+        wait("release reported", K::Signalled, false, {}, 2, QStringList{p5, p5} + all);
+        wait("release never reported", K::Signalled, false, {}, -1,
+             QStringList(KeystrokeEngine::releaseDeadline / KeystrokeEngine::pollInterval, p5) +
+                 all);
     }
 
     // The shortcut's keys (both sides of each modifier) are polled until up, here one let go
@@ -199,7 +218,9 @@ private slots:
         rig.pauser->hold();
         std::promise<std::pair<bool, int>> finished;
         std::future<std::pair<bool, int>> result = finished.get_future();
-        const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false, {}};
+        rig.injector.seesKeys = r.seesKeys;
+        const auto released = std::make_shared<std::atomic<bool>>(r.signalAfter == 0);
+        const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false, {r.wait, released}};
         TypingRun run(rig.injector, *rig.pauser, params, [&](bool done) {
             finished.set_value({done, rig.recorder.sessionsClosed.load()});
         });
@@ -207,6 +228,8 @@ private slots:
             QVERIFY(rig.pauser->waitUntilHeld());
             if (rig.recorder.steps().constLast() == p5 && !r.held.isEmpty())
                 rig.recorder.with([&](Recorded &d) { d.down.removeOne(r.held.takeFirst()); });
+            if (n == r.signalAfter)
+                released->store(true);
             if (n == r.stopAt)
                 run.requestStop();
             rig.pauser->step();

@@ -150,8 +150,11 @@ public:
     {
         return scanCode < 8 ? std::nullopt : std::optional<quint16>(scanCode - 8);
     }
+    Binding binding() const override { return bindingMode; }
     /// A key-down; answers whether it was swallowed.
     bool press(quint16 keyCode, quint64 flags) { return m_handler && m_handler(keyCode, flags); }
+
+    Binding bindingMode = Binding::Grabbed;
 
     bool installed = false, escapeWatched = false;
     int installs = 0;

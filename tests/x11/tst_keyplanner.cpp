@@ -1,6 +1,6 @@
 // Which keysyms a text becomes, and which keys type them on keymaps compiled from layout
 // names: no display server needed.
-#include "platform/x11/X11TextKeysyms.h"
+#include "platform/xkb/TextKeysyms.h"
 #include "platform/xkb/KeyPlanner.h"
 
 #include <QTest>
@@ -47,7 +47,7 @@ void TestKeyPlanner::keysyms()
 {
     QFETCH(QString, text);
     QFETCH(std::vector<quint32>, expected);
-    QCOMPARE(X11TextKeysyms::forText(text), expected);
+    QCOMPARE(TextKeysyms::forText(text), expected);
 }
 
 void TestKeyPlanner::plans_data()

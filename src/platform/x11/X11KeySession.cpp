@@ -3,7 +3,7 @@
 
 #include "X11DeferredRestore.h"
 #include "X11SpareKeys.h"
-#include "X11TextKeysyms.h"
+#include "platform/xkb/TextKeysyms.h"
 #include "platform/KeyCodes.h"
 #include "platform/xkb/KeyPlanner.h"
 
@@ -133,8 +133,8 @@ void X11KeySession::prepare(QStringView upcoming)
     readState();
     // What the layout cannot type goes on spare keys, bound in batches as it comes up.
     m_upcoming.clear();
-    for (quint32 sym : X11TextKeysyms::forText(upcoming)) {
-        if (!X11TextKeysyms::isRealKey(sym) && (!m_planner || !m_planner->plan(sym)))
+    for (quint32 sym : TextKeysyms::forText(upcoming)) {
+        if (!TextKeysyms::isRealKey(sym) && (!m_planner || !m_planner->plan(sym)))
             m_upcoming.push_back(sym);
     }
     m_upcomingPos = 0;
@@ -157,7 +157,7 @@ void X11KeySession::postKey(quint16 keyCode, bool down, QStringView text)
     // The whole cluster goes out on the key-down, each code point pressed and
     // released in turn, so nothing can come between its parts.
     if (down)
-        typeKeysyms(X11TextKeysyms::forText(text));
+        typeKeysyms(TextKeysyms::forText(text));
 }
 
 std::optional<X11KeySession::Step> X11KeySession::plan(quint32 keysym)
@@ -168,7 +168,7 @@ std::optional<X11KeySession::Step> X11KeySession::plan(quint32 keysym)
     }
     // Without a keymap to plan on, Return and Tab still have their keys; with one, a held
     // Shift that turns Tab into a back-tab sends them to a spare key like any character.
-    if (!m_planner && X11TextKeysyms::isRealKey(keysym)) {
+    if (!m_planner && TextKeysyms::isRealKey(keysym)) {
         if (const std::optional<quint8> kc =
                 m_keyCodes.xKeyCode(keysym == XK_Return ? KeyCode::Return : KeyCode::Tab))
             return Step{*kc, 0, 0};

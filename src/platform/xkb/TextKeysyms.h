@@ -10,7 +10,7 @@
 // control character (C0, DEL, C1) is left out, as a text field would ignore it
 // and as its function-key keysym (Escape, BackSpace, Delete) must never be
 // pressed; an unpaired surrogate becomes U+FFFD.
-namespace X11TextKeysyms {
+namespace TextKeysyms {
 
 /// The keysyms for the text, in order.
 std::vector<quint32> forText(QStringView text);
@@ -18,4 +18,4 @@ std::vector<quint32> forText(QStringView text);
 /// Whether the keysym stands for a real key (Return, Tab) rather than a character.
 bool isRealKey(quint32 keysym);
 
-} // namespace X11TextKeysyms
+} // namespace TextKeysyms

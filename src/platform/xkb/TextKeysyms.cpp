@@ -1,9 +1,9 @@
-#include "X11TextKeysyms.h"
+#include "TextKeysyms.h"
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon.h>
 
-namespace X11TextKeysyms {
+namespace TextKeysyms {
 
 std::vector<quint32> forText(QStringView text)
 {
@@ -41,4 +41,4 @@ bool isRealKey(quint32 keysym)
     return keysym == XKB_KEY_Return || keysym == XKB_KEY_Tab;
 }
 
-} // namespace X11TextKeysyms
+} // namespace TextKeysyms

@@ -1,0 +1,139 @@
+#include "Desktop.h"
+
+#include "WaylandTrust.h"
+#include "platform/KeyboardTap.h"
+#include "platform/portal/PortalShortcutTap.h"
+#include "platform/wayland/WaylandClipboardReader.h"
+#include "platform/wayland/WaylandKeyInjector.h"
+#include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11ClipboardReader.h"
+#include "platform/x11/X11DisplayOwnership.h"
+#include "platform/x11/X11KeyCodes.h"
+#include "platform/x11/X11KeyInjector.h"
+#include "platform/x11/X11KeyboardTap.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <xkbcommon/xkbcommon.h>
+
+namespace {
+
+// Where nothing watches the keyboard for us: the user binds `keyloom --toggle` in the
+// desktop's own settings, and the command reaches the instance through its socket.
+class UnboundTap final : public KeyboardTap {
+public:
+    UnboundTap()
+    {
+        // Our own windows' scan codes are XKB keycodes; a default keymap names their positions.
+        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        if (context)
+            m_keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        xkb_context_unref(context);
+    }
+    ~UnboundTap() override { xkb_keymap_unref(m_keymap); }
+    UnboundTap(const UnboundTap &) = delete;
+    UnboundTap &operator=(const UnboundTap &) = delete;
+
+    bool install(Handler) override { return true; }
+    void remove() override {}
+    QList<KeyCombo> watch(const QList<KeyCombo> &, bool) override { return {}; }
+    std::optional<quint16> keyCodeForScanCode(quint32 nativeScanCode) const override
+    {
+        const char *name = m_keymap ? xkb_keymap_key_get_name(m_keymap, nativeScanCode) : nullptr;
+        return name ? X11KeyCodes::keyCodeForName(QByteArray(name)) : std::nullopt;
+    }
+    Binding binding() const override { return Binding::Unbound; }
+
+private:
+    xkb_keymap *m_keymap = nullptr;
+};
+
+bool hasXDisplay()
+{
+    return !qgetenv("DISPLAY").isEmpty();
+}
+
+} // namespace
+
+Desktop::Session Desktop::session()
+{
+    // WAYLAND_DISPLAY alone can be inherited into an X session from a nested compositor; the
+    // session type, where set, says what the user logged in to.
+    const QByteArray type = qgetenv("XDG_SESSION_TYPE").toLower();
+    if (type == "x11")
+        return Session::X11;
+    return qgetenv("WAYLAND_DISPLAY").isEmpty() ? Session::X11 : Session::Wayland;
+}
+
+QString Desktop::displayName()
+{
+    return session() == Session::Wayland ? qEnvironmentVariable("WAYLAND_DISPLAY")
+                                         : qEnvironmentVariable("DISPLAY");
+}
+
+void Desktop::choosePlatformPlugin()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    // Under Wayland, Qt's own order applies (Wayland first, then XWayland); an X session
+    // must not pick up a stray WAYLAND_DISPLAY.
+    if (session() == Session::X11)
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+std::unique_ptr<DisplayOwnership> Desktop::ownership()
+{
+    if (session() != Session::X11)
+        return nullptr;
+    return std::make_unique<X11DisplayOwnership>();
+}
+
+Desktop::Desktop()
+{
+    if (session() == Session::X11) {
+        m_injector = std::make_unique<X11KeyInjector>();
+        m_tap = std::make_unique<X11KeyboardTap>();
+        m_trust = std::make_unique<X11AccessibilityTrust>();
+        return;
+    }
+
+    const bool virtualKeyboard = WaylandKeyInjector::available();
+    if (virtualKeyboard)
+        m_injector = std::make_unique<WaylandKeyInjector>();
+    else
+        m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only
+
+    if (PortalShortcutTap::available())
+        m_tap = std::make_unique<PortalShortcutTap>();
+    else if (virtualKeyboard || !hasXDisplay())
+        m_tap = std::make_unique<UnboundTap>();
+    else
+        m_tap = std::make_unique<X11KeyboardTap>(); // seen while an XWayland window has the focus
+
+    m_trust = std::make_unique<WaylandTrust>();
+    // Otherwise XWayland's selection bridge carries the Wayland clipboard to X clients.
+    m_dataControl = WaylandClipboardReader::available();
+}
+
+Desktop::~Desktop() = default;
+
+Desktop::ClipboardReader Desktop::clipboardReader() const
+{
+    if (m_dataControl) {
+        return [reader = std::make_shared<WaylandClipboardReader>()](auto done) {
+            reader->read(std::move(done));
+        };
+    }
+    if (session() == Session::X11 || hasXDisplay()) {
+        return [reader = std::make_shared<X11ClipboardReader>(qgetenv("DISPLAY"))](auto done) {
+            reader->read(std::move(done));
+        };
+    }
+    return [](auto done) { done(std::nullopt); };
+}
+
+bool Desktop::clearClipboard() const
+{
+    return m_dataControl && WaylandClipboardReader::clear();
+}

@@ -1,0 +1,44 @@
+// A Qt text field on Wayland for the wayland tests. Lines on stdout:
+//   READY           the field has the keyboard focus
+//   T <utf8-hex>    the field's whole text, after each change
+//   M <mask>        the keyboard modifiers the field sees, on an "M" line on stdin
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QPlainTextEdit edit;
+    edit.resize(400, 300);
+    QObject::connect(&edit, &QPlainTextEdit::textChanged, [&] {
+        std::printf("T %s\n", edit.toPlainText().toUtf8().toHex().constData());
+        std::fflush(stdout);
+    });
+    bool ready = false;
+    QObject::connect(&app, &QGuiApplication::focusObjectChanged, [&](QObject *focus) {
+        if (!ready && focus == &edit) {
+            ready = true;
+            std::printf("READY\n");
+            std::fflush(stdout);
+        }
+    });
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
+            app.quit();
+            return;
+        }
+        std::printf("M %d\n", int(QGuiApplication::queryKeyboardModifiers()));
+        std::fflush(stdout);
+    });
+    edit.show();
+    edit.activateWindow();
+    edit.setFocus();
+    return app.exec();
+}

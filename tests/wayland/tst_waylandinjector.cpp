@@ -1,0 +1,331 @@
+// The Wayland backend on a headless sway: typing through the real virtual keyboard into a
+// Qt text field running on that compositor.
+#include "platform/wayland/WaylandKeyInjector.h"
+#include "platform/wayland/WaylandKeymap.h"
+#include "typing/Pauser.h"
+#include "typing/TypingRun.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+#include <xkbcommon/xkbcommon.h>
+
+namespace {
+
+// The compositor's socket, an absolute path, from a fixture's state file: its first line, or
+// XDG_RUNTIME_DIR and WAYLAND_DISPLAY among KEY=VALUE lines.
+QByteArray socketOf(const QString &stateFile)
+{
+    QFile file(stateFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (!lines.value(0).contains('='))
+        return lines.value(0).trimmed();
+    QByteArray dir, name;
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("XDG_RUNTIME_DIR="))
+            dir = line.mid(16).trimmed();
+        else if (line.startsWith("WAYLAND_DISPLAY="))
+            name = line.mid(16).trimmed();
+    }
+    return name.startsWith('/') || name.isEmpty() ? name : dir + '/' + name;
+}
+
+// The field in a process of its own, and what it received.
+class Field {
+public:
+    ~Field()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool start(const QByteArray &socket)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(socket));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        env.remove(QStringLiteral("QT_IM_MODULE"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/wayland_field"),
+                        QStringList{});
+        if (!m_process.waitForStarted(10000))
+            return false;
+        const QDeadlineTimer deadline(30000);
+        while (!m_ready && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            m_process.waitForReadyRead(100);
+            poll();
+        }
+        return m_ready;
+    }
+    void poll()
+    {
+        m_pending += m_process.readAllStandardOutput();
+        qsizetype end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QList<QByteArray> f = m_pending.left(end).split(' ');
+            m_pending.remove(0, end + 1);
+            if (f.value(0) == "READY")
+                m_ready = true;
+            else if (f.value(0) == "T")
+                m_text = QString::fromUtf8(QByteArray::fromHex(f.value(1)));
+            else if (f.value(0) == "M")
+                m_modifiers = f.value(1).toInt();
+        }
+    }
+    QString text() { return poll(), m_text; }
+    // The modifiers the field sees now; -1 when it does not answer.
+    int modifiers()
+    {
+        m_modifiers = -1;
+        m_process.write("M\n");
+        const QDeadlineTimer deadline(10000);
+        while (m_modifiers < 0 && !deadline.hasExpired() && m_process.waitForReadyRead(100))
+            poll();
+        return m_modifiers;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_pending;
+    QString m_text;
+    bool m_ready = false;
+    int m_modifiers = -1;
+};
+
+// One run through the real injector on a worker thread; finished is -1 until it ends.
+struct Run {
+    Run(KeyInjector &injector, const QString &text, double delayMs)
+        : run(std::make_unique<TypingRun>(injector, pauser, params(text, delayMs),
+                                          [this](bool completed) { finished = completed; }))
+    {
+    }
+    static TypingRunParams params(const QString &text, double delayMs)
+    {
+        TypingRunParams p;
+        p.text = text;
+        p.delayMs = delayMs;
+        return p;
+    }
+    RealPauser pauser;
+    std::atomic<int> finished{-1};
+    std::unique_ptr<TypingRun> run;
+};
+
+int extraKeyCount()
+{
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const auto keymap = WaylandKeymap::fromDefaults(context);
+    const int count = keymap ? int(keymap->freeKeycodes().size()) : 0;
+    xkb_context_unref(context);
+    return count;
+}
+
+QString manyDistinct(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QChar(0x4E00 + i * 7);
+    return text;
+}
+
+struct Case {
+    QString text = {};
+    QString expected = {}; // the text itself when empty
+    double delayMs = 5;
+    QByteArray layout = {};     // the layout the keyboard types with, us when empty
+    QString otherKeyboard = {}; // typed first through another injector's keyboard, kept open
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestWaylandInjector : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void textsArriveExactly_data();
+    void textsArriveExactly();
+    void lostCompositorEndsTheRun();
+    void keymapsKeepTheirLayout_data();
+    void keymapsKeepTheirLayout();
+
+private:
+    QByteArray m_socket;
+    int m_extraKeys = 0;
+};
+
+void TestWaylandInjector::initTestCase()
+{
+    m_socket = socketOf(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
+    QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
+    QVERIFY(WaylandKeyInjector::available(m_socket));
+    QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
+    m_extraKeys = extraKeyCount();
+    QVERIFY2(m_extraKeys > 8, "the keymap leaves too few free key codes");
+}
+
+void TestWaylandInjector::textsArriveExactly_data()
+{
+    QTest::addColumn<Case>("c");
+    // One cluster with more distinct marks than the extra keys hold is left out whole.
+    QString hugeCluster = QStringLiteral("a");
+    for (int i = 0; i <= m_extraKeys; ++i)
+        hugeCluster += QChar(0x0300 + i);
+    const std::pair<const char *, Case> rows[] = {
+        {"ascii",
+         {.text = QStringLiteral("The quick brown fox 0123456789 !\"#$%&'()*+,-./:;<=>?@"
+                                 "[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")}},
+        {"european", {.text = QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź ȘȚ")}},
+        {"cjk", {.text = QStringLiteral("日本語のテキスト、中文、한국어 ABC")}},
+        {"emoji clusters",
+         {.text = QStringLiteral(
+              "👍🏽 👋🏿 👨‍👩‍👧‍👦 🇩🇪🇯🇵 e\u0301 n\u0303 X")}},
+        {"tab and newlines", {.text = QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\r\nfive\rSIX")}},
+        {"more than the extra keys hold", {.text = manyDistinct(m_extraKeys * 3 + 5)}},
+        {"cluster too big",
+         {.text = QStringLiteral("x") + hugeCluster + QStringLiteral("Y"),
+          .expected = QStringLiteral("xY")}},
+        {"de layout, AltGr",
+         {.text = QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß µ Q"), .layout = "de"}},
+        {"at 0 ms",
+         {.text = QStringLiteral("Mixed ÄÖÜ 日本 👍🏽 Text!").repeated(5), .delayMs = 0}},
+        {"after another keyboard of ours",
+         {.text = QStringLiteral("ü日 é AND"), .otherKeyboard = QStringLiteral("é本")}},
+    };
+    for (const auto &[name, c] : rows)
+        QTest::newRow(name) << c;
+}
+
+void TestWaylandInjector::textsArriveExactly()
+{
+    QFETCH(Case, c);
+    // With no keyboard on the seat, the layout is xkbcommon's default.
+    if (!c.layout.isEmpty())
+        qputenv("XKB_DEFAULT_LAYOUT", c.layout);
+    const auto resetLayout = qScopeGuard([] { qunsetenv("XKB_DEFAULT_LAYOUT"); });
+    Field field;
+    QVERIFY2(field.start(m_socket), "the field got no focus");
+
+    // The seat then announces that keyboard's keymap, extra keys and all.
+    WaylandKeyInjector otherInjector(m_socket);
+    std::unique_ptr<KeySession> other;
+    if (!c.otherKeyboard.isEmpty()) {
+        other = otherInjector.openSession();
+        QVERIFY(other);
+        other->prepare(c.otherKeyboard);
+        for (QChar ch : c.otherKeyboard) {
+            other->postKey(0, true, QString(ch));
+            other->postKey(0, false, QString(ch));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(field.text(), c.otherKeyboard, 20000);
+    }
+
+    WaylandKeyInjector injector(m_socket);
+    QString expected = c.expected.isEmpty() ? c.text : c.expected;
+    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    expected.prepend(c.otherKeyboard);
+    const int deadline = 30000 + int(c.text.size() * (c.delayMs + 20) * 3);
+    // Twice on one injector: the second run starts on what the first left bound.
+    for (int round = 0; round < 2; ++round) {
+        Run run(injector, c.text, c.delayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
+        QCOMPARE(run.finished.load(), 1);
+        run.run.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(field.text(), expected, deadline);
+        // No modifier left set once the keyboard is gone.
+        QCOMPARE(field.modifiers(), 0);
+        expected += c.expected.isEmpty() ? c.text : c.expected;
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    }
+}
+
+void TestWaylandInjector::lostCompositorEndsTheRun()
+{
+    // A compositor of its own, ended mid-run: the run stops at once, unfinished.
+    const QString script = QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_SCRIPT"));
+    const QString state = QDir::temp().filePath(
+        QStringLiteral("keyloom-lost-%1.state").arg(QCoreApplication::applicationPid()));
+    QCOMPARE(QProcess::execute(script, {QStringLiteral("start"), state}), 0);
+    const auto stop = qScopeGuard([&] {
+        QProcess::execute(script, {QStringLiteral("stop"), state});
+    });
+    const QByteArray socket = socketOf(state);
+    QVERIFY(!socket.isEmpty());
+    Field field;
+    QVERIFY2(field.start(socket), "the field got no focus");
+    WaylandKeyInjector injector(socket);
+    const QString text = QStringLiteral("Typed on and on, ÄÖÜ 日本 ").repeated(200);
+    Run run(injector, text, 5);
+    QTRY_VERIFY_WITH_TIMEOUT(field.text().size() > 20, 30000);
+    QCOMPARE(QProcess::execute(script, {QStringLiteral("stop"), state}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 15000); // not the minute the text would take
+    QCOMPARE(run.finished.load(), 0);
+    QVERIFY(!injector.openSession());
+}
+
+void TestWaylandInjector::keymapsKeepTheirLayout_data()
+{
+    QTest::addColumn<QByteArray>("layout");
+    for (const char *layout : {"us", "de", "fr", "us,ru", "jp"})
+        QTest::newRow(layout) << QByteArray(layout);
+}
+
+void TestWaylandInjector::keymapsKeepTheirLayout()
+{
+    // A seat's keymap, typed with extra keys on every free key code, and recognised as ours
+    // when the seat hands it back.
+    QFETCH(QByteArray, layout);
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const auto unref = qScopeGuard([&] { xkb_context_unref(context); });
+    const xkb_rule_names names{nullptr, nullptr, layout.constData(), nullptr, nullptr};
+    xkb_keymap *seat = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    QVERIFY(seat);
+    char *seatText = xkb_keymap_get_as_string(seat, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const auto unrefSeat = qScopeGuard([&] {
+        free(seatText);
+        xkb_keymap_unref(seat);
+    });
+    QVERIFY(!WaylandKeymap::hasExtraKeys(seatText));
+    const auto keymap = WaylandKeymap::fromText(context, seatText);
+    QVERIFY(keymap);
+    const std::vector<WaylandKeymap::Keycode> spare = keymap->freeKeycodes();
+    QVERIFY(spare.size() > 8);
+    std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
+    for (WaylandKeymap::Keycode kc : spare) {
+        QVERIFY(kc <= 255 && xkb_keymap_num_layouts_for_key(seat, kc) == 0);
+        bindings.emplace_back(kc, xkb_utf32_to_keysym(0x4E00 + kc));
+    }
+    const std::string typed = keymap->text(bindings);
+    xkb_keymap *ours = xkb_keymap_new_from_string(context, typed.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS);
+    QVERIFY(ours);
+    const auto unrefOurs = qScopeGuard([&] { xkb_keymap_unref(ours); });
+    for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {
+        const xkb_keysym_t *wanted = nullptr, *got = nullptr;
+        const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &wanted);
+        QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got),
+                 std::find(spare.begin(), spare.end(), kc) != spare.end() ? 1 : count);
+        QCOMPARE(got ? got[0] : 0, count ? wanted[0] : got ? xkb_utf32_to_keysym(0x4E00 + kc) : 0);
+    }
+    char *oursText = xkb_keymap_get_as_string(ours, XKB_KEYMAP_FORMAT_TEXT_V1);
+    QVERIFY(WaylandKeymap::hasExtraKeys(oursText));
+    const auto stripped = WaylandKeymap::fromText(context, oursText);
+    free(oursText);
+    QVERIFY(stripped && !WaylandKeymap::hasExtraKeys(stripped->baseText()));
+    QCOMPARE(stripped->freeKeycodes(), spare);
+}
+
+QTEST_GUILESS_MAIN(TestWaylandInjector)
+#include "tst_waylandinjector.moc"
