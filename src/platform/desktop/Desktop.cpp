@@ -8,12 +8,9 @@
 #include "platform/x11/X11AccessibilityTrust.h"
 #include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11DisplayOwnership.h"
-#include "platform/x11/X11KeyCodes.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
-
-#include <QFileInfo>
-#include <QStandardPaths>
+#include "platform/xkb/XkbKeyNames.h"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -23,30 +20,30 @@ namespace {
 // desktop's own settings, and the command reaches the instance through its socket.
 class UnboundTap final : public KeyboardTap {
 public:
-    UnboundTap()
-    {
-        // Our own windows' scan codes are XKB keycodes; a default keymap names their positions.
-        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        if (context)
-            m_keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        xkb_context_unref(context);
-    }
-    ~UnboundTap() override { xkb_keymap_unref(m_keymap); }
-    UnboundTap(const UnboundTap &) = delete;
-    UnboundTap &operator=(const UnboundTap &) = delete;
-
     bool install(Handler) override { return true; }
     void remove() override {}
     QList<KeyCombo> watch(const QList<KeyCombo> &, bool) override { return {}; }
     std::optional<quint16> keyCodeForScanCode(quint32 nativeScanCode) const override
     {
-        const char *name = m_keymap ? xkb_keymap_key_get_name(m_keymap, nativeScanCode) : nullptr;
-        return name ? X11KeyCodes::keyCodeForName(QByteArray(name)) : std::nullopt;
+        return m_keyCodes.keyCode(nativeScanCode);
     }
     Binding binding() const override { return Binding::Unbound; }
 
 private:
-    xkb_keymap *m_keymap = nullptr;
+    // Our own windows' scan codes are evdev keycodes plus 8, whose names a default keymap knows.
+    static XkbKeyCodes evdevKeyCodes()
+    {
+        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        xkb_keymap *keymap =
+            context ? xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                    : nullptr;
+        XkbKeyCodes codes(keymap);
+        xkb_keymap_unref(keymap);
+        xkb_context_unref(context);
+        return codes;
+    }
+
+    XkbKeyCodes m_keyCodes = evdevKeyCodes();
 };
 
 bool hasXDisplay()

@@ -21,6 +21,7 @@ public:
     explicit GuardedSession(std::unique_ptr<KeySession> session) : m_session(std::move(session)) {}
     bool isKeyDown(quint16 keyCode) override { return m_session->isKeyDown(keyCode); }
     bool anyKeyDown() override { return m_session->anyKeyDown(); }
+    bool lost() const override { return m_session->lost(); }
     void prepare(QStringView upcoming) override
     {
         X11ExitGuard::unlessEnding([&] { m_session->prepare(upcoming); });
