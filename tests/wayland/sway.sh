@@ -3,6 +3,7 @@
 #   sway.sh start STATEFILE       starts one (stopping what STATEFILE names first)
 #   sway.sh stop STATEFILE        stops it, and removes its directory
 #   sway.sh run STATEFILE CMD...  runs CMD in the session, as the session's user
+#   sway.sh focus STATEFILE '[CRITERIA]'  focuses that window; returns once sway says it has it
 # STATEFILE holds KEY=VALUE lines: WAYLAND_DISPLAY XDG_RUNTIME_DIR DISPLAY SWAYSOCK
 # SWAY_PID, HOME and USER (who runs sway and every client) and STAGE (a directory that user can read
 # and write: copy programs there, let receivers write there). SKIP=reason when no sway.
@@ -20,15 +21,27 @@ if [ "$cmd" = run ]; then
         [ -z "$value" ] || set -- "$key=$value" "$@"
     done
     set -- env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$(get HOME)" LANG=C.UTF-8 \
-        ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS"} ${LSAN_OPTIONS+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+        ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS"} \
         "$@"
     [ "$(id -un)" = "$user" ] && exec "$@"
     exec runuser -u "$user" -- "$@"
 fi
 
+if [ "$cmd" = focus ]; then
+    i=0
+    until "$0" run "$state" swaymsg "$3 focus" >/dev/null 2>&1 &&
+        "$0" run "$state" swaymsg "${3%]} con_id=__focused__] nop" >/dev/null 2>&1; do
+        [ $i -lt 600 ] || { echo "sway.sh: $3 did not get the focus" >&2 && exit 1; }
+        sleep 0.1
+        i=$((i + 1))
+    done
+    exit 0
+fi
+
 if [ -f "$state" ]; then
     pid=$(get SWAY_PID) stage=$(get STAGE)
     rm -f "$state"
+    kill "$(cat "$stage/keyboard.pid" 2>/dev/null)" 2>/dev/null || true
     if [ -n "$pid" ] && kill "$pid" 2>/dev/null; then
         i=0
         while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
@@ -87,8 +100,14 @@ until sock=$(ls "$stage/run"/sway-ipc.*.sock 2>/dev/null) &&
 done
 printf 'SWAY_PID=%s\nSWAYSOCK=%s\nWAYLAND_DISPLAY=%s\nDISPLAY=%s\n' "$(cat "$stage/pid")" \
     "$sock" "$wl" "$(cat "$stage/display")" >>"$state"
-until "$0" run "$state" timeout 10 xdpyinfo >/dev/null 2>&1; do
-    [ $i -lt 600 ] || fail "Xwayland took no client after 60 s"
+# An idle virtual keyboard stands in for a real one: on a seat without a keyboard each
+# typist's device makes clients bind a new wl_keyboard, and keys sent before that are lost.
+# It sleeps without reading its socket, so it outlives sway unless stopped.
+"$0" run "$state" sh -c 'echo $$ >"$1"; exec wtype -s 86400000' sh "$stage/keyboard.pid" \
+    >>"$state.log" 2>&1 &
+until "$0" run "$state" timeout 10 xdpyinfo >/dev/null 2>&1 &&
+    "$0" run "$state" swaymsg -t get_inputs | grep -q virtual_keyboard; do
+    [ $i -lt 600 ] || fail "no Xwayland or idle keyboard after 60 s"
     sleep 0.1
     i=$((i + 1))
 done

@@ -1,0 +1,198 @@
+// Typing on a headless sway (sway.sh) into real receivers: a terminal in raw mode, a Qt
+// field on Wayland and one under Xwayland. The typist of every row is a command line run in
+// the session, so the program under test swaps in for the peer tool in one place.
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+QStringList typist(const QString &text)
+{
+    return {QStringLiteral("wtype"), QStringLiteral("--"), text};
+}
+
+enum class Receiver { Terminal, QtWayland, QtXwayland };
+
+QString env(const char *name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+QString stateValue(const QString &key)
+{
+    QFile file(env("KEYLOOM_SWAY_STATE"));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n'))
+            if (line.startsWith(key + u'='))
+                return line.mid(key.size() + 1);
+    return {};
+}
+
+// Waits with events going on, so the receivers' output is read meanwhile.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return condition();
+}
+
+void startInSession(QProcess &process, const QString &verb, const QStringList &arguments)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(env("KEYLOOM_SWAY_SCRIPT"),
+                  QStringList{verb, env("KEYLOOM_SWAY_STATE")} + arguments);
+}
+
+// The exit code, or -1 after a crash or the deadline.
+int inSession(const QString &verb, const QStringList &arguments)
+{
+    QProcess process;
+    startInSession(process, verb, arguments);
+    const bool done = waitFor([&] { return process.state() == QProcess::NotRunning; }, 300000);
+    return done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// A receiver in a process of its own, focused by the compositor.
+class Client {
+public:
+    ~Client()
+    {
+        m_process.terminate(); // runuser passes it on, a kill it could not
+        m_process.waitForFinished(10000);
+    }
+    bool start(Receiver receiver)
+    {
+        m_terminal = receiver == Receiver::Terminal;
+        const QString stage = stateValue(QStringLiteral("STAGE"));
+        m_output = stage + QStringLiteral("/terminal.out");
+        QFile::remove(m_output);
+        QFile::remove(m_output + QStringLiteral(".ready"));
+        startInSession(m_process, QStringLiteral("run"),
+                       m_terminal ? QStringList{QStringLiteral("foot"),
+                                                QStringLiteral("--log-level=warning"),
+                                                QStringLiteral("--app-id=keyloom-receiver"),
+                                                stage + QStringLiteral("/rawsink.sh"), m_output}
+                                  : QStringList{receiver == Receiver::QtWayland
+                                                    ? QStringLiteral("QT_QPA_PLATFORM=wayland")
+                                                    : QStringLiteral("QT_QPA_PLATFORM=xcb"),
+                                                stage + QStringLiteral("/x11_qtfield")});
+        const QString criteria = m_terminal ? QStringLiteral("[app_id=\"^keyloom-receiver$\"]")
+                                 : receiver == Receiver::QtWayland
+                                     ? QStringLiteral("[app_id=\"^x11_qtfield$\"]")
+                                     : QStringLiteral("[class=\"^x11_qtfield$\"]");
+        return inSession(QStringLiteral("focus"), {criteria}) == 0 &&
+               waitFor([&] { return poll(), m_ready; }, 60000);
+    }
+    QString text() { return poll(), m_text; }
+    // The modifiers the Qt field's toolkit believes are down; -1 until it answers.
+    int modifiers()
+    {
+        m_modifiers = -1;
+        m_process.write("\n");
+        waitFor([&] { return poll(), m_modifiers >= 0; }, 10000);
+        return m_modifiers;
+    }
+
+private:
+    void poll()
+    {
+        if (m_terminal) {
+            QFile file(m_output);
+            m_ready = QFile::exists(m_output + QStringLiteral(".ready"));
+            if (file.open(QIODevice::ReadOnly))
+                m_text = QString::fromUtf8(file.readAll());
+        }
+        while (m_process.canReadLine()) {
+            const QByteArray line = m_process.readLine().trimmed();
+            m_ready |= line == "READY";
+            if (line.startsWith("T "))
+                m_text = QString::fromUtf8(QByteArray::fromHex(line.mid(2)));
+            else if (line.startsWith("M "))
+                m_modifiers = line.mid(2).toInt();
+        }
+    }
+
+    QProcess m_process;
+    bool m_terminal = false, m_ready = false;
+    QString m_output, m_text;
+    int m_modifiers = -1;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Receiver)
+
+class TestWayland : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void textsArriveExactly_data();
+    void textsArriveExactly();
+};
+
+void TestWayland::initTestCase()
+{
+    if (const QString reason = stateValue(QStringLiteral("SKIP")); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    QVERIFY2(!stateValue(QStringLiteral("SWAYSOCK")).isEmpty(), "no sway fixture");
+    // The session's user may not reach the build tree: it runs copies from its stage.
+    for (const QString &path : {env("KEYLOOM_QTFIELD"), env("KEYLOOM_RAWSINK")}) {
+        const QString copy = stateValue(QStringLiteral("STAGE")) + path.mid(path.lastIndexOf(u'/'));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(path, copy));
+        QVERIFY(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ReadOther |
+                                                QFile::ExeOther));
+    }
+}
+
+void TestWayland::textsArriveExactly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Receiver>("receiver");
+    const QList<std::pair<const char *, QString>> texts = {
+        {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
+                                 "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
+        {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
+        {"cjk", QStringLiteral("日本語のテキスト、中文、한국어")},
+        {"emoji", QStringLiteral("👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
+                                 "🇩🇪")},
+        {"tab, newline", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\n")},
+        {"2000 characters", QStringLiteral("Lorem ipsum Grüße Ελληνικά Русский 日本語 👍🏽 "
+                                           "e\u0301 {[(<>)]} ~^`|\\ ")
+                                .repeated(40)},
+    };
+    for (const auto &[client, name] : {std::pair{Receiver::Terminal, "terminal"},
+                                       {Receiver::QtWayland, "qt wayland"},
+                                       {Receiver::QtXwayland, "qt xwayland"}})
+        for (const auto &[textName, text] : texts)
+            QTest::addRow("%s, %s", textName, name) << text << client;
+}
+
+void TestWayland::textsArriveExactly()
+{
+    QFETCH(QString, text);
+    QFETCH(Receiver, receiver);
+    Client client;
+    QVERIFY2(client.start(receiver), "the receiver did not start or take the focus");
+    QCOMPARE(inSession(QStringLiteral("run"), typist(text)), 0);
+    // Return reaches a raw terminal as CR.
+    const QString expected =
+        receiver == Receiver::Terminal ? QString(text).replace(u'\n', u'\r') : text;
+    waitFor([&] { return client.text().size() >= expected.size(); }, 120000);
+    QCOMPARE(client.text(), expected);
+    // A typist that exits with a modifier down leaves the client believing it held.
+    if (receiver != Receiver::Terminal)
+        QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
+    // A plain letter after the run arrives as it is: no shift, compose or control left over.
+    QCOMPARE(inSession(QStringLiteral("run"), {QStringLiteral("wtype"), QStringLiteral("z")}), 0);
+    waitFor([&] { return client.text().size() > expected.size(); }, 30000);
+    QCOMPARE(client.text(), expected + u'z');
+}
+
+QTEST_GUILESS_MAIN(TestWayland)
+#include "tst_wayland.moc"
