@@ -4,9 +4,10 @@
 #   sway.sh stop STATEFILE        stops it, and removes its directory
 #   sway.sh run STATEFILE CMD...  runs CMD in the session, as the session's user
 #   sway.sh focus STATEFILE '[CRITERIA]'  focuses that window; returns once sway says it has it
-# STATEFILE holds KEY=VALUE lines: WAYLAND_DISPLAY XDG_RUNTIME_DIR DISPLAY SWAYSOCK
-# SWAY_PID, HOME and USER (who runs sway and every client) and STAGE (a directory that user can read
-# and write: copy programs there, let receivers write there). SKIP=reason when no sway.
+# STATEFILE holds KEY=VALUE lines: WAYLAND_DISPLAY XDG_RUNTIME_DIR DISPLAY SWAYSOCK SWAY_PID
+# KEYBOARD_PID, HOME and USER (who runs sway and every client) and STAGE (a directory that
+# user can read and write: copy programs there, let receivers write there). Only SKIP=reason
+# when sway or its clients are missing.
 # sway refuses to run as root, so root runs it as an unprivileged user of its own.
 set -eu
 cmd=$1 state=$2
@@ -24,7 +25,9 @@ if [ "$cmd" = run ]; then
         ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS"} \
         "$@"
     [ "$(id -un)" = "$user" ] && exec "$@"
-    exec runuser -u "$user" -- "$@"
+    # setpriv execs in place (runuser would stay as a parent that turns a TERM into a KILL
+    # two seconds later), so callers signal the program itself.
+    exec setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups -- "$@"
 fi
 
 if [ "$cmd" = focus ]; then
@@ -39,9 +42,9 @@ if [ "$cmd" = focus ]; then
 fi
 
 if [ -f "$state" ]; then
-    pid=$(get SWAY_PID) stage=$(get STAGE)
+    pid=$(get SWAY_PID) keyboard=$(get KEYBOARD_PID) stage=$(get STAGE)
     rm -f "$state"
-    kill "$(cat "$stage/keyboard.pid" 2>/dev/null)" 2>/dev/null || true
+    [ -z "$keyboard" ] || kill "$keyboard" 2>/dev/null || true
     if [ -n "$pid" ] && kill "$pid" 2>/dev/null; then
         i=0
         while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
@@ -78,33 +81,33 @@ EOF
 printf 'USER=%s\nHOME=%s\nSTAGE=%s\nXDG_RUNTIME_DIR=%s\n' "$user" "$home" "$stage" "$stage/run" \
     >"$state"
 "$0" run "$state" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    sh -c 'echo $$ >"$1/pid"; exec sway -c "$1/config"' sh "$stage" >"$state.log" 2>&1 &
-runner=$!
+    sway -c "$stage/config" >"$state.log" 2>&1 &
+sway=$!
 
 fail() {
     echo "sway did not start: $1" >&2
     tail -n 30 "$state.log" >&2
-    kill "$(cat "$stage/pid" 2>/dev/null)" $runner 2>/dev/null || true
+    kill $sway $(get KEYBOARD_PID) 2>/dev/null || true
     exit 1
 }
 # Ready once both sockets answer and Xwayland takes clients; sway names the sockets itself.
 i=0
 until sock=$(ls "$stage/run"/sway-ipc.*.sock 2>/dev/null) &&
     wl=$(find "$stage/run" -maxdepth 1 -type s -name 'wayland-*' -printf '%f\n') && [ -n "$wl" ] &&
-    [ -s "$stage/display" ] && [ -s "$stage/pid" ] &&
+    [ -s "$stage/display" ] &&
     "$0" run "$state" swaymsg -s "$sock" -t get_version >/dev/null 2>&1; do
-    kill -0 $runner 2>/dev/null || fail "it exited"
+    kill -0 $sway 2>/dev/null || fail "it exited"
     [ $i -lt 600 ] || fail "no sockets after 60 s"
     sleep 0.1
     i=$((i + 1))
 done
-printf 'SWAY_PID=%s\nSWAYSOCK=%s\nWAYLAND_DISPLAY=%s\nDISPLAY=%s\n' "$(cat "$stage/pid")" \
-    "$sock" "$wl" "$(cat "$stage/display")" >>"$state"
+printf 'SWAY_PID=%s\nSWAYSOCK=%s\nWAYLAND_DISPLAY=%s\nDISPLAY=%s\n' $sway "$sock" "$wl" \
+    "$(cat "$stage/display")" >>"$state"
 # An idle virtual keyboard stands in for a real one: on a seat without a keyboard each
 # typist's device makes clients bind a new wl_keyboard, and keys sent before that are lost.
 # It sleeps without reading its socket, so it outlives sway unless stopped.
-"$0" run "$state" sh -c 'echo $$ >"$1"; exec wtype -s 86400000' sh "$stage/keyboard.pid" \
-    >>"$state.log" 2>&1 &
+"$0" run "$state" wtype -s 86400000 >>"$state.log" 2>&1 &
+echo "KEYBOARD_PID=$!" >>"$state"
 until "$0" run "$state" timeout 10 xdpyinfo >/dev/null 2>&1 &&
     "$0" run "$state" swaymsg -t get_inputs | grep -q virtual_keyboard; do
     [ $i -lt 600 ] || fail "no Xwayland or idle keyboard after 60 s"

@@ -60,11 +60,6 @@ int inSession(const QString &verb, const QStringList &arguments)
 // A receiver in a process of its own, focused by the compositor.
 class Client {
 public:
-    ~Client()
-    {
-        m_process.terminate(); // runuser passes it on, a kill it could not
-        m_process.waitForFinished(10000);
-    }
     bool start(Receiver receiver)
     {
         m_terminal = receiver == Receiver::Terminal;
