@@ -154,11 +154,12 @@ void TestWayland::textsArriveExactly_data()
                                  "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
         {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
         {"cjk", QStringLiteral("日本語のテキスト、中文、한국어")},
-        {"emoji", QStringLiteral("👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
-                                 "🇩🇪")},
+        {"emoji", QStringLiteral(
+                      "👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
+                      "🇩🇪")},
         {"tab, newline", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\n")},
-        {"2000 characters", QStringLiteral("Lorem ipsum Grüße Ελληνικά Русский 日本語 👍🏽 "
-                                           "e\u0301 {[(<>)]} ~^`|\\ ")
+        {"2000 characters", QStringLiteral("Grüße Ελληνικά Русский 日本語 👍🏽 e\u0301 {[(<>)]} "
+                                           "~^`|\\ ab")
                                 .repeated(40)},
     };
     for (const auto &[client, name] : {std::pair{Receiver::Terminal, "terminal"},
