@@ -30,9 +30,9 @@ packages=(
     # under a dark GTK theme, the memory script's close request
     qt6-gtk-platformtheme python3
     # Wayland: the virtual-keyboard client (scanner, headers), Qt's Wayland platform, the
-    # portal's D-Bus, and for the tests a headless sway with foot, Xwayland and wtype
+    # portal's D-Bus, and for the tests a headless sway with foot, Xwayland, wtype and wl-copy
     libwayland-dev libwayland-bin qt6-wayland qt6-wayland-dev qt6-base-private-dev
-    sway foot xwayland wtype dbus-daemon
+    sway foot xwayland wtype wl-clipboard dbus-daemon
 )
 
 missing=()

@@ -1,0 +1,292 @@
+// The program on a headless sway (sway.sh), driven by its command line as a desktop's own
+// shortcut would drive it, typing into real receivers: a terminal in raw mode, a Qt field on
+// Wayland and one under Xwayland. The text comes through the Wayland clipboard.
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum class Receiver { Terminal, QtWayland, QtXwayland };
+
+QString env(const char *name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+QString stateValue(const QString &key)
+{
+    QFile file(env("KEYLOOM_SWAY_STATE"));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n'))
+            if (line.startsWith(key + u'='))
+                return line.mid(key.size() + 1);
+    return {};
+}
+
+// Waits with events going on, so the receivers' output is read meanwhile.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return condition();
+}
+
+void startInSession(QProcess &process, const QString &verb, const QStringList &arguments)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(env("KEYLOOM_SWAY_SCRIPT"),
+                  QStringList{verb, env("KEYLOOM_SWAY_STATE")} + arguments);
+}
+
+// The exit code, or -1 after a crash or the deadline.
+int inSession(const QString &verb, const QStringList &arguments)
+{
+    QProcess process;
+    startInSession(process, verb, arguments);
+    const bool done = waitFor([&] { return process.state() == QProcess::NotRunning; }, 300000);
+    return done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// A receiver in a process of its own, focused by the compositor.
+class Client {
+public:
+    bool start(Receiver receiver)
+    {
+        m_terminal = receiver == Receiver::Terminal;
+        const QString stage = stateValue(QStringLiteral("STAGE"));
+        m_output = stage + QStringLiteral("/terminal.out");
+        QFile::remove(m_output);
+        QFile::remove(m_output + QStringLiteral(".ready"));
+        startInSession(m_process, QStringLiteral("run"),
+                       m_terminal ? QStringList{QStringLiteral("foot"),
+                                                QStringLiteral("--log-level=warning"),
+                                                QStringLiteral("--app-id=keyloom-receiver"),
+                                                stage + QStringLiteral("/rawsink.sh"), m_output}
+                                  : QStringList{receiver == Receiver::QtWayland
+                                                    ? QStringLiteral("QT_QPA_PLATFORM=wayland")
+                                                    : QStringLiteral("QT_QPA_PLATFORM=xcb"),
+                                                stage + QStringLiteral("/x11_qtfield")});
+        const QString criteria = m_terminal ? QStringLiteral("[app_id=\"^keyloom-receiver$\"]")
+                                 : receiver == Receiver::QtWayland
+                                     ? QStringLiteral("[app_id=\"^x11_qtfield$\"]")
+                                     : QStringLiteral("[class=\"^x11_qtfield$\"]");
+        return inSession(QStringLiteral("focus"), {criteria}) == 0 &&
+               waitFor([&] { return poll(), m_ready; }, 60000);
+    }
+    QString text() { return poll(), m_text; }
+    // The modifiers the Qt field's toolkit believes are down; -1 until it answers.
+    int modifiers()
+    {
+        m_modifiers = -1;
+        m_process.write("\n");
+        waitFor([&] { return poll(), m_modifiers >= 0; }, 10000);
+        return m_modifiers;
+    }
+
+private:
+    void poll()
+    {
+        if (m_terminal) {
+            QFile file(m_output);
+            m_ready = QFile::exists(m_output + QStringLiteral(".ready"));
+            if (file.open(QIODevice::ReadOnly))
+                m_text = QString::fromUtf8(file.readAll());
+        }
+        while (m_process.canReadLine()) {
+            const QByteArray line = m_process.readLine().trimmed();
+            m_ready |= line == "READY";
+            if (line.startsWith("T "))
+                m_text = QString::fromUtf8(QByteArray::fromHex(line.mid(2)));
+            else if (line.startsWith("M "))
+                m_modifiers = line.mid(2).toInt();
+        }
+    }
+
+    QProcess m_process;
+    bool m_terminal = false, m_ready = false;
+    QString m_output, m_text;
+    int m_modifiers = -1;
+};
+
+// The program in the session, with settings of its own; its settings are read at start.
+class Keyloom {
+public:
+    bool start(const QList<std::pair<QString, QVariant>> &settings)
+    {
+        stop();
+        const QString config = stateValue(QStringLiteral("STAGE")) + QStringLiteral("/keyloom-config");
+        QDir(config).removeRecursively();
+        QDir().mkpath(config + QStringLiteral("/keyloom"));
+        {
+            QSettings file(config + QStringLiteral("/keyloom/keyloom.conf"), QSettings::IniFormat);
+            for (const auto &[key, value] : settings)
+                file.setValue(key, value);
+        }
+        // The session's user writes the list position back.
+        for (const QString &path : {config, config + QStringLiteral("/keyloom"),
+                                    config + QStringLiteral("/keyloom/keyloom.conf")})
+            QFile::setPermissions(path, QFile::Permissions(0x7777));
+        startInSession(m_process, QStringLiteral("run"),
+                       {u"XDG_CONFIG_HOME="_s + config, QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                        QStringLiteral("ASAN_OPTIONS=detect_leaks=0"), program()});
+        // Up once it takes commands.
+        return waitFor([] { return command(QStringLiteral("--stop")) == 0; }, 60000);
+    }
+    void stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(30000))
+                m_process.kill(), m_process.waitForFinished();
+        }
+    }
+    ~Keyloom() { stop(); }
+
+    static QString program() { return stateValue(QStringLiteral("STAGE")) + QStringLiteral("/keyloom"); }
+    static int command(const QString &option) { return inSession(QStringLiteral("run"), {program(), option}); }
+
+private:
+    QProcess m_process;
+};
+
+// Types the text through the clipboard, as a user binding `keyloom --toggle` would.
+bool typeThroughClipboard(const QString &text)
+{
+    // wl-copy stays behind to serve the text: not on our output, which CTest waits to see closed.
+    return inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s, u"sh"_s, text}) == 0 &&
+           Keyloom::command(QStringLiteral("--toggle")) == 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Receiver)
+
+class TestWayland : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void textsArriveExactly_data();
+    void textsArriveExactly();
+    void commandsStopAndStepBack();
+
+private:
+    Keyloom m_keyloom;
+    double m_delay = -1;
+};
+
+void TestWayland::initTestCase()
+{
+    if (const QString reason = stateValue(QStringLiteral("SKIP")); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
+    QVERIFY2(!stateValue(QStringLiteral("SWAYSOCK")).isEmpty(), "no sway fixture");
+    // The session's user may not reach the build tree: it runs copies from its stage.
+    for (const QString &path : {env("KEYLOOM_QTFIELD"), env("KEYLOOM_RAWSINK"), env("KEYLOOM_BIN")}) {
+        const QString copy = stateValue(QStringLiteral("STAGE")) + path.mid(path.lastIndexOf(u'/'));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(path, copy));
+        QVERIFY(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ReadOther |
+                                                QFile::ExeOther));
+    }
+}
+
+void TestWayland::textsArriveExactly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Receiver>("receiver");
+    QTest::addColumn<double>("delay");
+    const QList<std::pair<const char *, QString>> texts = {
+        {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
+                                 "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
+        {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
+        {"cjk", QStringLiteral("日本語のテキスト、中文、한국어")},
+        {"emoji", QStringLiteral(
+                      "👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
+                      "🇩🇪")},
+        {"tab, newline", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\n")},
+        {"2000 characters", QStringLiteral("Grüße Ελληνικά Русский 日本語 👍🏽 e\u0301 {[(<>)]} "
+                                           "~^`|\\ ab")
+                                .repeated(40)},
+    };
+    for (const auto &[client, name] : {std::pair{Receiver::Terminal, "terminal"},
+                                       {Receiver::QtWayland, "qt wayland"},
+                                       {Receiver::QtXwayland, "qt xwayland"}})
+        for (const auto &[textName, text] : texts)
+            QTest::addRow("%s, %s, 5 ms", textName, name) << text << client << 5.0;
+    for (const auto &[client, name] :
+         {std::pair{Receiver::Terminal, "terminal"}, {Receiver::QtWayland, "qt wayland"}})
+        for (const int i : {0, 3})
+            QTest::addRow("%s, %s, 30 ms", texts[i].first, name) << texts[i].second << client << 30.0;
+}
+
+void TestWayland::textsArriveExactly()
+{
+    QFETCH(QString, text);
+    QFETCH(Receiver, receiver);
+    QFETCH(double, delay);
+    if (delay != m_delay) {
+        m_delay = -1;
+        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, delay}}));
+        m_delay = delay;
+    }
+    Client client;
+    QVERIFY2(client.start(receiver), "the receiver did not start or take the focus");
+    QVERIFY(typeThroughClipboard(text));
+    // Return reaches a raw terminal as CR.
+    const QString expected =
+        receiver == Receiver::Terminal ? QString(text).replace(u'\n', u'\r') : text;
+    waitFor([&] { return client.text().size() >= expected.size(); }, 120000);
+    QCOMPARE(client.text(), expected);
+    // A typist that exits with a modifier down leaves the client believing it held.
+    if (receiver != Receiver::Terminal)
+        QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
+    // A plain letter after the run arrives as it is: no shift, compose or control left over.
+    QCOMPARE(inSession(QStringLiteral("run"), {QStringLiteral("wtype"), QStringLiteral("z")}), 0);
+    waitFor([&] { return client.text().size() > expected.size(); }, 30000);
+    QCOMPARE(client.text(), expected + u'z');
+}
+
+// The shortcut again stops a run; in list mode the previous-snippet command steps back.
+void TestWayland::commandsStopAndStepBack()
+{
+    m_delay = -1;
+    QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
+    Client client;
+    QVERIFY(client.start(Receiver::QtWayland));
+    const QString long_ = QStringLiteral("abcdefghij").repeated(30);
+    QVERIFY(typeThroughClipboard(long_));
+    QVERIFY(waitFor([&] { return client.text().size() >= 5; }, 60000));
+    QCOMPARE(Keyloom::command(QStringLiteral("--toggle")), 0);
+    QTest::qWait(1000);
+    const QString stopped = client.text();
+    QTest::qWait(1500);
+    QCOMPARE(client.text(), stopped);
+    QVERIFY2(stopped.size() < long_.size() && long_.startsWith(stopped), qPrintable(stopped));
+    QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
+
+    QVERIFY(m_keyloom.start({{u"typingMode"_s, u"playlist"_s},
+                             {u"snippets"_s, QByteArray(R"([{"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A01","text":"one "},)"
+                                                        R"({"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A02","text":"two "}])")}}));
+    Client list;
+    QVERIFY(list.start(Receiver::QtWayland));
+    for (const QString &option : {u"--toggle"_s, u"--toggle"_s, u"--previous"_s, u"--toggle"_s}) {
+        const qsizetype before = list.text().size();
+        QCOMPARE(Keyloom::command(option), 0);
+        // Once the text is in, the run ends within milliseconds; the next toggle must not stop it.
+        if (option == u"--toggle")
+            QVERIFY(waitFor([&] { return list.text().size() >= before + 4; }, 60000));
+        QTest::qWait(1000);
+    }
+    QCOMPARE(list.text(), u"one two two "_s);
+}
+
+QTEST_GUILESS_MAIN(TestWayland)
+#include "tst_wayland.moc"
