@@ -15,10 +15,11 @@ namespace KeystrokeEngine {
 
 inline constexpr std::chrono::nanoseconds pollInterval = std::chrono::milliseconds(5);
 inline constexpr std::chrono::nanoseconds settlePause = std::chrono::milliseconds(20);
-// Where the key state is hidden and nobody reports the release: how long a command's keys
-// take to come up, measured on sway (a virtual keyboard's own modifiers never mix with ours,
-// but the compositor switches keymaps while the user's keys are still coming up).
-inline constexpr std::chrono::nanoseconds blindSettle = std::chrono::milliseconds(150);
+// Where the key state is hidden and nobody reports the release: a command's keys may still be
+// coming up. On sway another keyboard's held modifiers never reach a virtual keyboard's keys
+// (measured clean with no wait at all); this leaves the compositor time to switch keymaps
+// as they come up.
+inline constexpr std::chrono::nanoseconds blindSettle = std::chrono::milliseconds(50);
 // A release that is reported but never comes does not hold a run for longer than this.
 inline constexpr std::chrono::nanoseconds releaseDeadline = std::chrono::seconds(1);
 

@@ -286,6 +286,15 @@ void TestWayland::commandsStopAndStepBack()
         QTest::qWait(1000);
     }
     QCOMPARE(list.text(), u"one two two "_s);
+
+    // Ended by a signal with Shift held: the keys are let go first.
+    QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
+    Client shifted;
+    QVERIFY(shifted.start(Receiver::QtWayland));
+    QVERIFY(typeThroughClipboard(u"ABCDEFGHIJ"_s.repeated(30)));
+    QVERIFY(waitFor([&] { return shifted.text().size() >= 5; }, 60000));
+    m_keyloom.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(shifted.modifiers(), 0, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestWayland)

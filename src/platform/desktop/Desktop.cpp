@@ -1,5 +1,6 @@
 #include "Desktop.h"
 
+#include "SignalQuit.h"
 #include "WaylandTrust.h"
 #include "platform/KeyboardTap.h"
 #include "platform/portal/PortalShortcutTap.h"
@@ -96,10 +97,12 @@ Desktop::Desktop()
     }
 
     const bool virtualKeyboard = WaylandKeyInjector::available();
-    if (virtualKeyboard)
+    if (virtualKeyboard) {
+        SignalQuit::arm();
         m_injector = std::make_unique<WaylandKeyInjector>();
-    else
+    } else {
         m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only
+    }
 
     if (PortalShortcutTap::available())
         m_tap = std::make_unique<PortalShortcutTap>();
