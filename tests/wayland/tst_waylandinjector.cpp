@@ -181,8 +181,10 @@ void TestWaylandInjector::textsArriveExactly_data()
     QTest::addColumn<Case>("c");
     // One cluster with more distinct marks than the extra keys hold is left out whole.
     QString hugeCluster = QStringLiteral("a");
-    for (int i = 0; i <= m_extraKeys; ++i)
-        hugeCluster += QChar(0x0300 + i);
+    for (char32_t mark = 0x0300; hugeCluster.size() <= m_extraKeys + 1 && mark < 0x2100; ++mark) {
+        if (QChar::isMark(mark) && QChar::category(mark) == QChar::Mark_NonSpacing)
+            hugeCluster += QChar(mark);
+    }
     const std::pair<const char *, Case> rows[] = {
         {"ascii",
          {.text = QStringLiteral("The quick brown fox 0123456789 !\"#$%&'()*+,-./:;<=>?@"
@@ -304,7 +306,10 @@ void TestWaylandInjector::keymapsKeepTheirLayout()
     QVERIFY(spare.size() > 8);
     std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
     for (WaylandKeymap::Keycode kc : spare) {
-        QVERIFY(kc <= 255 && xkb_keymap_num_layouts_for_key(seat, kc) == 0);
+        // Unused, or a function key: nothing we type needs it.
+        const xkb_keysym_t *syms = nullptr;
+        const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &syms);
+        QVERIFY(kc <= 255 && (count == 0 || xkb_keysym_to_utf32(syms[0]) == 0));
         bindings.emplace_back(kc, xkb_utf32_to_keysym(0x4E00 + kc));
     }
     const std::string typed = keymap->text(bindings);
@@ -315,9 +320,9 @@ void TestWaylandInjector::keymapsKeepTheirLayout()
     for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {
         const xkb_keysym_t *wanted = nullptr, *got = nullptr;
         const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &wanted);
-        QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got),
-                 std::find(spare.begin(), spare.end(), kc) != spare.end() ? 1 : count);
-        QCOMPARE(got ? got[0] : 0, count ? wanted[0] : got ? xkb_utf32_to_keysym(0x4E00 + kc) : 0);
+        const bool isSpare = std::find(spare.begin(), spare.end(), kc) != spare.end();
+        QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got), isSpare ? 1 : count);
+        QCOMPARE(got ? got[0] : 0, isSpare ? xkb_utf32_to_keysym(0x4E00 + kc) : count ? wanted[0] : 0);
     }
     char *oursText = xkb_keymap_get_as_string(ours, XKB_KEYMAP_FORMAT_TEXT_V1);
     QVERIFY(WaylandKeymap::hasExtraKeys(oursText));

@@ -107,6 +107,28 @@ std::optional<std::pair<std::string, WaylandKeymap::Keycode>> keycodeLine(std::s
     return std::pair{std::string(t.substr(1, close - 1)), WaylandKeymap::Keycode(code)};
 }
 
+// A key only our typing would press: the virtual keyboard's keymap is its own, and it never
+// presses function or media keys, so such a key can carry a character instead. A modifier,
+// a lock, Return, Tab or any key that gives text stays as the layout has it.
+bool onlyFunctionKeysyms(xkb_keymap *keymap, xkb_keycode_t kc)
+{
+    for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts_for_key(keymap, kc);
+         ++layout) {
+        for (xkb_level_index_t level = 0;
+             level < xkb_keymap_num_levels_for_key(keymap, kc, layout); ++level) {
+            const xkb_keysym_t *syms = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(keymap, kc, layout, level, &syms);
+            for (int i = 0; i < count; ++i) {
+                const bool function = syms[i] >= XKB_KEY_F1 && syms[i] <= XKB_KEY_F35;
+                const bool media = syms[i] >= 0x1008FE00 && syms[i] <= 0x1008FFFF;
+                if (!function && !media)
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
 xkb_keymap *compile(xkb_context *context, const std::string &text)
 {
     return xkb_keymap_new_from_string(context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
@@ -191,24 +213,47 @@ WaylandKeymap::WaylandKeymap(xkb_keymap *base, std::string baseText)
     if (!symbols || !keycodes)
         return;
     // A key without symbols may still be named in the symbols (a modifier map entry).
-    std::set<std::string, std::less<>> referenced;
+    std::set<std::string, std::less<>> referenced, modifierMapped;
     for (size_t i = symbols->first; i < symbols->second; ++i) {
-        for (std::string_view name : keyNames(lines[i]))
+        for (std::string_view name : keyNames(lines[i])) {
             referenced.emplace(name);
+            if (trimmed(lines[i]).starts_with("modifier_map"))
+                modifierMapped.emplace(name);
+        }
     }
     const Keycode last = lastKeycode;
+    std::set<std::string, std::less<>> taken; // function keys given to characters
     for (Keycode kc = firstKeycode; kc <= last; ++kc) {
         const char *name = xkb_keymap_key_get_name(m_base, kc);
         if (!name ||
-            (xkb_keymap_num_layouts_for_key(m_base, kc) == 0 && !referenced.contains(name)))
+            (xkb_keymap_num_layouts_for_key(m_base, kc) == 0 && !referenced.contains(name))) {
             m_free.push_back(kc);
+        } else if (xkb_keymap_num_layouts_for_key(m_base, kc) > 0 &&
+                   !modifierMapped.contains(name) && onlyFunctionKeysyms(m_base, kc)) {
+            m_free.push_back(kc);
+            taken.emplace(name);
+        }
     }
+    // The function keys' own symbols go; their codes are renamed below like the unused ones.
+    for (size_t i = symbols->second; i-- > symbols->first + 1;) {
+        const std::vector<std::string_view> names = keyNames(lines[i]);
+        if (!trimmed(lines[i]).starts_with("key ") || names.empty() || !taken.contains(names[0]))
+            continue;
+        size_t end = i;
+        while (end < symbols->second && !trimmed(lines[end]).ends_with("};"))
+            ++end;
+        lines.erase(lines.begin() + std::ptrdiff_t(i),
+                    lines.begin() + std::ptrdiff_t(std::min(end + 1, symbols->second)));
+    }
+    const auto keycodesAfter = section(lines, "xkb_keycodes");
+    if (!keycodesAfter)
+        return;
 
     // The free codes under our names: an unused name of the base gives way, with its aliases.
     std::set<std::string, std::less<>> renamed;
     std::set<Keycode> named;
     Lines keycodeLines;
-    for (size_t i = keycodes->first + 1; i < keycodes->second; ++i) {
+    for (size_t i = keycodesAfter->first + 1; i < keycodesAfter->second; ++i) {
         std::string line = lines[i];
         if (const auto kc = keycodeLine(line);
             kc && std::binary_search(m_free.begin(), m_free.end(), kc->second)) {
@@ -232,9 +277,9 @@ WaylandKeymap::WaylandKeymap(xkb_keymap *base, std::string baseText)
             keycodeLines.push_back("\t<" + extraName(kc) + "> = " + std::to_string(kc) + ";");
     }
 
-    Lines out(lines.begin(), lines.begin() + std::ptrdiff_t(keycodes->first) + 1);
+    Lines out(lines.begin(), lines.begin() + std::ptrdiff_t(keycodesAfter->first) + 1);
     out.insert(out.end(), keycodeLines.begin(), keycodeLines.end());
-    out.insert(out.end(), lines.begin() + std::ptrdiff_t(keycodes->second), lines.end());
+    out.insert(out.end(), lines.begin() + std::ptrdiff_t(keycodesAfter->second), lines.end());
     // Extra keys are of the one-level type: no Shift or lock can change what they give.
     if (m_baseText.find("type \"ONE_LEVEL\"") == std::string::npos) {
         if (const auto types = section(out, "xkb_types")) {
