@@ -168,7 +168,10 @@ private:
 
 void TestWaylandInjector::initTestCase()
 {
-    m_socket = socketOf(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
+    QFile state(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
+    if (state.open(QIODevice::ReadOnly) && state.peek(5) == "SKIP=")
+        QSKIP(state.readAll().mid(5).trimmed().constData());
+    m_socket = socketOf(state.fileName());
     QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
     QVERIFY(WaylandKeyInjector::available(m_socket));
     QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
