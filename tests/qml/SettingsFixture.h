@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQuickTest/quicktest.h>
 #include <qpa/qwindowsysteminterface.h>
 
 using namespace Qt::StringLiterals;
@@ -76,15 +77,16 @@ struct SettingsFixture : StateFixture {
     // Lays the window out and scrolls the form so the item starts just below the window's top.
     void reveal(QQuickItem *target) const
     {
-        window()->contentItem()->polish();
-        QCoreApplication::processEvents();
+        // Layouts settle in the render loop's polish pass, which a busy machine may not have
+        // reached yet: positions read before it are stale.
+        QQuickTest::qWaitForPolish(window());
         for (QQuickItem *p = target->parentItem(); p; p = p->parentItem()) {
             if (!p->inherits("QQuickFlickable"))
                 continue;
             const double y = target->mapToItem(p->childItems().value(0), QPointF()).y() - 8;
             const double end = p->property("contentHeight").toDouble() - p->height();
             p->setProperty("contentY", std::clamp(y, 0.0, std::max(0.0, end)));
-            QCoreApplication::processEvents();
+            QQuickTest::qWaitForPolish(window());
         }
     }
     static QPointF at(const QQuickItem *item, double x = 0.5, double y = 0.5)
