@@ -22,12 +22,6 @@ State probe(const QByteArray &displayName)
     return xtest ? State::Trusted : State::NoXTest;
 }
 
-bool isWayland()
-{
-    return qgetenv("XDG_SESSION_TYPE").compare("wayland", Qt::CaseInsensitive) == 0 ||
-           !qgetenv("WAYLAND_DISPLAY").isEmpty();
-}
-
 } // namespace
 
 X11AccessibilityTrust::X11AccessibilityTrust() : X11AccessibilityTrust(qgetenv("DISPLAY")) {}
@@ -44,23 +38,14 @@ bool X11AccessibilityTrust::isTrusted()
 
 QString X11AccessibilityTrust::missingReason()
 {
-    const State state = probe(m_displayName);
-    const bool wayland = isWayland();
-    switch (state) {
+    switch (probe(m_displayName)) {
     case State::Trusted:
         return {};
     case State::NoDisplay:
-        if (wayland)
-            return QStringLiteral("This is a Wayland session without XWayland: Keyloom needs an X "
-                                  "display (XWayland) for global shortcuts and typing.");
-        return QStringLiteral("No X display can be reached (DISPLAY=\"%1\"). Keyloom needs an "
-                              "X11 session.")
+        return QStringLiteral("No X display can be reached (DISPLAY=\"%1\"), so Keyloom can "
+                              "neither type nor watch the keyboard.")
             .arg(QString::fromLocal8Bit(m_displayName));
     case State::NoXTest:
-        if (wayland)
-            return QStringLiteral("XWayland does not offer the XTEST extension here, so Keyloom "
-                                  "cannot type or see the keyboard. On Wayland it only reaches "
-                                  "XWayland windows anyway.");
         return QStringLiteral("The X server does not offer the XTEST extension, which Keyloom "
                               "needs to type and to read the keyboard. Enable it in the X server "
                               "configuration (it is on by default).");
@@ -68,20 +53,10 @@ QString X11AccessibilityTrust::missingReason()
     return {};
 }
 
-QString X11AccessibilityTrust::sessionNote()
-{
-    if (!isWayland())
-        return {};
-    return QStringLiteral("This is a Wayland session: Keyloom's shortcuts and typing reach only "
-                          "windows that run through XWayland, not native Wayland windows.");
-}
-
 void X11AccessibilityTrust::request()
 {
     // There is no system pane to open on X11; say what is missing instead.
-    QString reason = missingReason();
-    if (reason.isEmpty())
-        reason = sessionNote();
+    const QString reason = missingReason();
     if (!reason.isEmpty())
         QTextStream(stderr) << "[Keyloom] " << reason << Qt::endl;
 }

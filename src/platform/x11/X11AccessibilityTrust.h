@@ -17,10 +17,6 @@ public:
     QString missingReason() override;
     void request() override;
 
-    /// A limit of the session that trust does not cover (only XWayland windows on Wayland); empty
-    /// on X11.
-    static QString sessionNote();
-
 private:
     QByteArray m_displayName;
 };
