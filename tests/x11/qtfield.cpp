@@ -1,4 +1,4 @@
-// A Qt text field in a process of its own for the x11 tests. Lines on stdout:
+// A Qt text field in a process of its own for the x11 and wayland tests. Lines on stdout:
 //   READY           the field has the keyboard focus
 //   T <utf8-hex>    the field's whole text, after each change
 //   M <modifiers>   the keyboard modifiers as the client sees them, for each line on stdin

@@ -1,9 +1,9 @@
 #include "Desktop.h"
 
-#include "SignalQuit.h"
 #include "WaylandTrust.h"
 #include "platform/KeyboardTap.h"
 #include "platform/portal/PortalShortcutTap.h"
+#include "platform/signals/SignalWatch.h"
 #include "platform/wayland/WaylandClipboardReader.h"
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/x11/X11AccessibilityTrust.h"
@@ -12,6 +12,8 @@
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
 #include "platform/xkb/XkbKeyNames.h"
+
+#include <QCoreApplication>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -98,7 +100,12 @@ Desktop::Desktop()
 
     const bool virtualKeyboard = WaylandKeyInjector::available();
     if (virtualKeyboard) {
-        SignalQuit::arm();
+        // A virtual keyboard destroyed with a key down leaves clients believing it held: a
+        // signal ends the program through its destructors, which stop the runs and let go.
+        SignalWatch::arm([](int) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                      Qt::QueuedConnection);
+        });
         m_injector = std::make_unique<WaylandKeyInjector>();
     } else {
         m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only

@@ -12,7 +12,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -51,8 +50,8 @@ public:
             [](void *data, wl_registry *r, uint32_t name, const char *interface, uint32_t version) {
                 auto *self = static_cast<Connection *>(data);
                 if (!std::strcmp(interface, wl_seat_interface.name) && !self->m_seat)
-                    self->m_seat = static_cast<wl_seat *>(
-                        wl_registry_bind(r, name, &wl_seat_interface, 1));
+                    self->m_seat =
+                        static_cast<wl_seat *>(wl_registry_bind(r, name, &wl_seat_interface, 1));
                 else if (!std::strcmp(interface, zwlr_data_control_manager_v1_interface.name))
                     self->m_manager = static_cast<zwlr_data_control_manager_v1 *>(wl_registry_bind(
                         r, name, &zwlr_data_control_manager_v1_interface, std::min(version, 2u)));
@@ -165,8 +164,7 @@ std::optional<QByteArray> drain(int fd, int stopFd, std::stop_token stop)
     char buffer[65536];
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int ready =
-            poll(fds, 2, int(WaylandClipboardReader::ownerTimeout.count()));
+        const int ready = poll(fds, 2, int(WaylandClipboardReader::ownerTimeout.count()));
         if (stop.stop_requested() || ready == 0)
             return std::nullopt;
         if (ready < 0) {
@@ -186,7 +184,9 @@ std::optional<QByteArray> drain(int fd, int stopFd, std::stop_token stop)
     }
 }
 
-std::optional<QString> readSelection(int stopFd, std::stop_token stop)
+} // namespace
+
+std::optional<QString> WaylandClipboardReader::readSelection(int stopFd, std::stop_token stop)
 {
     Connection connection;
     if (!connection.usable())
@@ -223,8 +223,6 @@ std::optional<QString> readSelection(int stopFd, std::stop_token stop)
     return std::nullopt;
 }
 
-} // namespace
-
 bool WaylandClipboardReader::available()
 {
     return Connection().usable();
@@ -238,35 +236,4 @@ bool WaylandClipboardReader::clear()
     // No source at all: every application then reads an empty clipboard.
     zwlr_data_control_device_v1_set_selection(connection.device(), nullptr);
     return wl_display_roundtrip(connection.display()) >= 0;
-}
-
-WaylandClipboardReader::WaylandClipboardReader() : m_stopFd(eventfd(0, EFD_CLOEXEC)) {}
-
-WaylandClipboardReader::~WaylandClipboardReader()
-{
-    std::list<Read> reads;
-    {
-        const std::lock_guard lock(m_mutex);
-        reads.swap(m_reads);
-    }
-    for (Read &read : reads)
-        read.thread.request_stop();
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
-    reads.clear(); // joins; the reads notice the stop at their next wait
-    close(m_stopFd);
-}
-
-void WaylandClipboardReader::read(Done done)
-{
-    const std::lock_guard lock(m_mutex);
-    std::erase_if(m_reads, [](const Read &read) { return read.finished; });
-    Read &entry = m_reads.emplace_back();
-    entry.thread = std::jthread([this, &entry, done = std::move(done)](std::stop_token stop) {
-        std::optional<QString> text = readSelection(m_stopFd, stop);
-        if (!stop.stop_requested())
-            done(std::move(text));
-        const std::lock_guard lock(m_mutex);
-        entry.finished = true;
-    });
 }

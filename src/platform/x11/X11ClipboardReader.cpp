@@ -2,7 +2,6 @@
 #include "X11Display.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "X11Headers.h"
@@ -179,40 +178,16 @@ private:
 
 } // namespace
 
-X11ClipboardReader::X11ClipboardReader(QByteArray displayName)
-    : m_displayName(std::move(displayName)), m_stopFd(eventfd(0, EFD_CLOEXEC))
-{
-}
-
-X11ClipboardReader::~X11ClipboardReader()
-{
-    std::list<Read> reads;
-    {
-        const std::lock_guard lock(m_mutex);
-        reads.swap(m_reads);
-    }
-    for (Read &read : reads)
-        read.thread.request_stop();
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
-    reads.clear(); // joins; the reads notice the stop at their next wait
-    close(m_stopFd);
-}
-
 void X11ClipboardReader::read(Done done)
 {
-    const std::lock_guard lock(m_mutex);
-    std::erase_if(m_reads, [](const Read &read) { return read.finished; });
-    Read &entry = m_reads.emplace_back();
-    entry.thread = std::jthread([this, &entry, done = std::move(done)](std::stop_token stop) {
-        std::optional<QString> text;
-        if (Display *display = openX11Display(m_displayName)) {
-            text = Transfer(display, m_stopFd, stop).run();
+    m_reads.start(
+        [this](int stopFd, std::stop_token stop) -> std::optional<QString> {
+            Display *display = openX11Display(m_displayName);
+            if (!display)
+                return std::nullopt;
+            std::optional<QString> text = Transfer(display, stopFd, std::move(stop)).run();
             XCloseDisplay(display);
-        }
-        if (!stop.stop_requested())
-            done(std::move(text));
-        const std::lock_guard lock(m_mutex);
-        entry.finished = true;
-    });
+            return text;
+        },
+        std::move(done));
 }

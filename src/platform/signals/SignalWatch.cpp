@@ -1,6 +1,4 @@
-#include "SignalQuit.h"
-
-#include <QCoreApplication>
+#include "SignalWatch.h"
 
 #include <chrono>
 #include <csignal>
@@ -9,33 +7,25 @@
 #include <thread>
 #include <unistd.h>
 
-namespace SignalQuit {
+namespace SignalWatch {
 
 namespace {
 
 // Well inside the two seconds a session manager or a user gives before SIGKILL.
-constexpr auto quitDeadline = std::chrono::seconds(1);
+constexpr auto deadline = std::chrono::seconds(1);
 
 int wakeFds[2] = {-1, -1};
-constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int watched[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 volatile std::sig_atomic_t signalled = 0;
 
-// SIGQUIT ends us as SIGTERM does: its own default would try to dump a core.
 int endingSignal(int sig)
 {
     return sig == SIGQUIT ? SIGTERM : sig;
 }
 
-// Async-signal-safe, as it also runs inside the handler.
-[[noreturn]] void endBy(int sig)
-{
-    std::signal(sig, SIG_DFL);
-    kill(getpid(), sig);
-    _exit(128 + sig); // only if the signal is blocked everywhere
-}
-
 void onSignal(int sig)
 {
+    // Only async-signal-safe work here. A second signal means "now".
     if (signalled)
         endBy(endingSignal(sig));
     signalled = 1;
@@ -43,35 +33,40 @@ void onSignal(int sig)
     [[maybe_unused]] const ssize_t n = write(wakeFds[1], &byte, 1);
 }
 
-void watch()
+void watch(std::function<void(int)> work)
 {
     unsigned char sig = 0;
     while (read(wakeFds[0], &sig, 1) != 1) {
     }
     const int ends = endingSignal(sig);
     std::thread([ends] {
-        std::this_thread::sleep_for(quitDeadline);
+        std::this_thread::sleep_for(deadline);
         endBy(ends);
     }).detach();
-    // Safe from any thread; the main thread then leaves its event loop and unwinds.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                              Qt::QueuedConnection);
+    work(ends);
 }
 
 } // namespace
 
-void arm()
+[[noreturn]] void endBy(int sig)
+{
+    std::signal(sig, SIG_DFL);
+    kill(getpid(), sig);
+    _exit(128 + sig); // only if the signal is blocked everywhere
+}
+
+void arm(std::function<void(int)> onSignalWork)
 {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [&onSignalWork] {
         // Not inherited by programs we start.
-        if (pipe2(wakeFds, O_CLOEXEC) != 0 || !QCoreApplication::instance())
+        if (pipe2(wakeFds, O_CLOEXEC) != 0)
             return;
         bool any = false;
-        for (int sig : handled) {
+        for (int sig : watched) {
             struct sigaction current {};
             if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
-                continue;
+                continue; // the program handles it itself and ends through destructors
             struct sigaction action {};
             action.sa_handler = onSignal;
             sigemptyset(&action.sa_mask);
@@ -79,8 +74,8 @@ void arm()
             any = true;
         }
         if (any)
-            std::thread(watch).detach();
+            std::thread(watch, std::move(onSignalWork)).detach();
     });
 }
 
-} // namespace SignalQuit
+} // namespace SignalWatch
