@@ -40,11 +40,13 @@ public:
     bool isKeyDown(quint16) override { return false; }
     bool anyKeyDown() override { return false; }
     void prepare(QStringView) override {}
-    void postKey(quint16, bool, QStringView) override
+    ClusterEnd typeCluster(QStringView) override
     {
         if (!first)
             first = Clock::now();
+        return {};
     }
+    ClusterEnd pressKey(quint16) override { return typeCluster({}); }
     std::optional<Clock::time_point> first;
 };
 

@@ -74,7 +74,7 @@ Outcome typeOnce(const QString &recorder, const QByteArray &display, const QStri
     params.delayMs = delayMs;
     const QString want = expected(text);
     const Clock::time_point t0 = Clock::now();
-    TypingRun run(injector, pauser, params, [&finished](bool) { finished = true; });
+    TypingRun run(injector, pauser, params, [&finished](const TypingEnd &) { finished = true; });
     QDeadlineTimer deadline(60000 + qint64(text.size() * delayMs * 4));
     while ((!finished || received.size() < want.size()) && !deadline.hasExpired())
         pump(20);

@@ -4,6 +4,7 @@
 #include "model/Snippet.h"
 #include "model/TypingMode.h"
 #include "platform/Platform.h"
+#include "typing/KeystrokeEngine.h"
 #include "typing/ReleaseWait.h"
 
 #include <QObject>
@@ -119,6 +120,8 @@ public:
     // Desktop services the views use.
     Q_INVOKABLE void requestAccessibilityPermission();
     Q_INVOKABLE bool isAccessibilityTrusted();
+    /// One line for the user on why a character cannot be typed.
+    static QString untypeableText(Untypeable reason);
     Platform &platform() { return m_platform; }
     PreferenceStore &store() { return m_store; }
 
@@ -145,6 +148,9 @@ signals:
     void prevHotkeyDisplayStringChanged();
     /// A run's worker thread has finished and been reaped (completed or stopped).
     void typingTaskEnded();
+    /// The current run ended at a character that cannot be typed here; nothing after it was
+    /// typed, and list mode keeps its place.
+    void typingFailed(const QString &character, Untypeable reason);
 
 private:
     void drainFinishedRuns();
@@ -163,7 +169,7 @@ private:
     void setupHotkey();
     void applyShortcutsToManager();
     void startRun(quint64 runId, TypingRunParams params);
-    void runFinished(quint64 runId, bool completed);
+    void runFinished(quint64 runId, const TypingEnd &end, bool listMode);
 
     Platform m_platform;
     PreferenceStore m_store;
@@ -200,7 +206,8 @@ private:
     // Runs that ended on their worker threads, waiting for the main thread.
     struct FinishedRun {
         quint64 runId;
-        bool advance;
+        TypingEnd end;
+        bool listMode;
         bool largeText;
     };
     std::mutex m_finishedMutex;

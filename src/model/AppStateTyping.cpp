@@ -5,6 +5,7 @@
 #include "typing/TypingRun.h"
 
 #include <QPointer>
+#include <QTextStream>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
@@ -33,6 +34,20 @@ quint16 narrowedKeyCode(qint64 keyCode)
 __extension__ typedef __int128 WideIndex;
 
 } // namespace
+
+QString AppState::untypeableText(Untypeable reason)
+{
+    switch (reason) {
+    case Untypeable::NoKey:
+        return tr("A character cannot be typed here: this layout has no key for it.");
+    case Untypeable::TooManyDistinct:
+        return tr("A character cannot be typed here: it needs more spare keys than there are.");
+    case Untypeable::KeymapRefused:
+        return tr("A character cannot be typed here: the desktop did not take the keymap change "
+                  "it needs.");
+    }
+    return {};
+}
 
 void AppState::setUpRunHandOver()
 {
@@ -109,10 +124,10 @@ void AppState::startRun(quint64 runId, TypingRunParams params)
     // The end steps run on the main thread; the worker only hands them over, through a
     // mutex and an eventfd of ours: sanitizers cannot see the futexes inside Qt's own
     // cross-thread event queue. The destructor joins every run, so `this` outlives each worker.
-    auto finished = [this, runId, listMode, largeText](bool completed) {
+    auto finished = [this, runId, listMode, largeText](const TypingEnd &end) {
         {
             const std::lock_guard lock(m_finishedMutex);
-            m_finishedRuns.push_back({runId, listMode && completed, largeText});
+            m_finishedRuns.push_back({runId, end, listMode, largeText});
         }
         const quint64 one = 1;
         [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
@@ -144,7 +159,7 @@ void AppState::drainFinishedRuns()
         finished.swap(m_finishedRuns);
     }
     for (const FinishedRun &run : finished) {
-        runFinished(run.runId, run.advance);
+        runFinished(run.runId, run.end, run.listMode);
         // glibc keeps a freed multi-megabyte text in the heap otherwise.
 #ifdef __GLIBC__
         if (run.largeText)
@@ -153,13 +168,20 @@ void AppState::drainFinishedRuns()
     }
 }
 
-void AppState::runFinished(quint64 runId, bool advance)
+void AppState::runFinished(quint64 runId, const TypingEnd &end, bool listMode)
 {
     // A stopped run reports back after a newer one may have started: its end steps
     // belong to no one, so only the current run may touch the state.
     if (runId == m_typingTask) {
-        if (advance)
+        // Only a text typed whole moves the list on.
+        if (end.end.kind == ClusterEnd::Kind::Typed && listMode)
             advanceSnippet();
+        if (end.end.kind == ClusterEnd::Kind::NotTypeable) {
+            // Never the character itself: the text may be a secret.
+            QTextStream(stderr) << "[Keyloom] " << untypeableText(end.end.reason)
+                                << " Nothing after it was typed." << Qt::endl;
+            emit typingFailed(end.untyped, end.end.reason);
+        }
         m_typingTask = 0;
         setIsTyping(false);
     }

@@ -7,6 +7,21 @@
 #include <memory>
 #include <stop_token>
 
+// Why a character cannot be typed here.
+enum class Untypeable {
+    NoKey,          // no key of the layout gives it, and no extra key can be had here
+    TooManyDistinct, // one character needs more distinct extra keys than there are
+    KeymapRefused,  // the desktop refused or failed the keymap change that binds it
+};
+
+// How typing one character (or pressing one key) ended.
+struct ClusterEnd {
+    enum class Kind { Typed, NotTypeable, Stopped, Lost };
+    Kind kind = Kind::Typed;
+    Untypeable reason = Untypeable::NoKey; // with NotTypeable
+    bool operator==(const ClusterEnd &) const = default;
+};
+
 // One typing run's access to the keyboard. Created, used and destroyed on the
 // run's worker thread; destroying it releases every key it pressed and undoes
 // every change it made to the desktop (keymap entries and the like).
@@ -28,17 +43,16 @@ public:
     /// Hint that these characters will be typed soon, so the session can prepare them in one go.
     virtual void prepare(QStringView upcoming) = 0;
 
-    /// Posts one key event; a non-empty text is what the event types instead of the key's own
-    /// character.
-    virtual void postKey(quint16 keyCode, bool down, QStringView text) = 0;
+    /// Types one user-perceived character whole, its code points back to back; nothing of it
+    /// is typed when it ends as not typeable.
+    virtual ClusterEnd typeCluster(QStringView cluster) = 0;
+
+    /// Presses and releases a key that is no character (Return, Tab), by canonical code.
+    virtual ClusterEnd pressKey(quint16 keyCode) = 0;
 
     /// The run's stop: waits inside the session end when it is requested, and nothing
     /// more is typed after it.
     virtual void watchStop(std::stop_token stop) { (void)stop; }
-
-    /// True once the desktop can no longer be reached (its compositor ended, say): nothing
-    /// more is typed, and the run has not done its work.
-    virtual bool lost() const { return false; }
 
     /// Time the key events since the last call took, on purpose (modifier keys settling)
     /// or in transit; it comes out of the pause that follows, so the pace holds.

@@ -101,37 +101,33 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     pauser.pause(settle, stop);
 }
 
-void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
-              double delayMs)
+TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
+                   double delayMs)
 {
+    const TypingEnd stopped{{ClusterEnd::Kind::Stopped}, {}};
     const std::chrono::nanoseconds pause = pauseAfterCharacter(delayMs);
     const QStringView all(text);
     GraphemeWalker walker(text);
     qsizetype prepared = 0;
     for (;;) {
-        if (stop.stop_requested() || session.lost())
-            return;
+        if (stop.stop_requested())
+            return stopped;
         const std::optional<QStringView> cluster = walker.next();
         if (!cluster)
-            return;
+            return {};
         // Hand the session each newly scanned window before its first character is typed.
         if (walker.position() > prepared) {
             const qsizetype start = walker.position() - cluster->size();
             prepared = walker.scannedEnd();
             session.prepare(all.sliced(start, prepared - start));
         }
-        // Down and up back to back: a stop never falls between them.
-        if (const std::optional<quint16> key = ownKey(*cluster)) {
-            session.postKey(*key, true, {});
-            session.postKey(*key, false, {});
-        } else {
-            // Key 0 with a text: the event types the text, not the key's own character.
-            session.postKey(KeyCode::A, true, *cluster);
-            session.postKey(KeyCode::A, false, *cluster);
-        }
+        const std::optional<quint16> key = ownKey(*cluster);
+        const ClusterEnd end = key ? session.pressKey(*key) : session.typeCluster(*cluster);
+        if (end.kind != ClusterEnd::Kind::Typed)
+            return {end, end.kind == ClusterEnd::Kind::NotTypeable ? cluster->toString() : QString()};
         const std::chrono::nanoseconds spent = session.takeTimeSpent();
         if (!pauser.pause(spent < pause ? pause - spent : std::chrono::nanoseconds::zero(), stop))
-            return;
+            return stopped;
     }
 }
 

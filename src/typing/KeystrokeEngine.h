@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ReleaseWait.h"
+#include "platform/KeyInjector.h"
 
 #include <QList>
 #include <QString>
@@ -8,8 +9,14 @@
 #include <chrono>
 #include <stop_token>
 
-class KeySession;
 class Pauser;
+
+// How typing a text ended: typed whole, stopped, the desktop lost, or at a character that
+// cannot be typed here (then nothing after it is typed either, so the text has no hole).
+struct TypingEnd {
+    ClusterEnd end;
+    QString untyped; // the character not typed, with NotTypeable
+};
 
 namespace KeystrokeEngine {
 
@@ -34,7 +41,7 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
                        quint64 modifiers, const ReleaseWait &wait = {});
 
 /// Types the text one key press per user-perceived character, pausing after each; stops on request.
-void typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
-              double delayMs);
+TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
+                   double delayMs);
 
 } // namespace KeystrokeEngine

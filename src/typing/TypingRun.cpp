@@ -13,7 +13,8 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
                 finished = std::move(finished)](std::stop_token stop) {
           // The default 50 us timer slack comes on top of every pause: 1 % of the pace at 5 ms.
           prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-          bool completed = false;
+          // No session: the desktop cannot be reached.
+          TypingEnd end{{ClusterEnd::Kind::Lost}, {}};
           {
               // The session belongs to this thread (an X connection is not shared) and
               // must be gone, keys released and keymap restored, before anyone hears
@@ -23,12 +24,14 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
                   session->watchStop(stop);
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
                                                      params.modifiers, params.release);
-                  KeystrokeEngine::typeText(*session, pauser, stop, params.text, params.delayMs);
-                  completed = !stop.stop_requested() && !session->lost();
+                  end = KeystrokeEngine::typeText(*session, pauser, stop, params.text,
+                                                  params.delayMs);
+                  if (stop.stop_requested())
+                      end = {{ClusterEnd::Kind::Stopped}, {}};
               }
           }
           if (finished)
-              finished(completed);
+              finished(end);
       })
 {
 }

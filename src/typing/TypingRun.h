@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KeystrokeEngine.h"
 #include "ReleaseWait.h"
 
 #include <QString>
@@ -25,8 +26,9 @@ struct TypingRunParams {
 // be released, then type. Destroying the run requests a stop and joins.
 class TypingRun {
 public:
-    /// Called on the worker thread when the run is over; completed is false after a stop request.
-    using Finished = std::function<void(bool completed)>;
+    /// Called on the worker thread when the run is over: its text typed whole, or how it ended
+    /// before (a stop, a lost desktop, a character not typeable here, no session at all).
+    using Finished = std::function<void(const TypingEnd &end)>;
 
     TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams params, Finished finished);
     ~TypingRun();

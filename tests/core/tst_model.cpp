@@ -332,10 +332,12 @@ private slots:
         QTest::addColumn<std::optional<QString>>("clipboard");
         QTest::addColumn<QString>("typed"); // empty: nothing to type, no run
         QTest::addColumn<qint64>("after");
+        QTest::addColumn<bool>("failed"); // ends at a character not typeable here
         const auto row = [](const char *name, const QStringList &snippets, qint64 index,
                             const std::optional<QString> &clipboard, const QString &typed,
-                            qint64 after, const QByteArray &file = {}) {
-            QTest::newRow(name) << file << snippets << index << clipboard << typed << after;
+                            qint64 after, const QByteArray &file = {}, bool failed = false) {
+            QTest::newRow(name) << file << snippets << index << clipboard << typed << after
+                                << failed;
         };
         const QStringList list{u"one"_s, u"two"_s, u"three"_s};
         const QString text = u"a\r\nb\t"_s;
@@ -344,6 +346,8 @@ private slots:
         row("last wraps", list, 2, text, u"three"_s, 0);
         row("negative types first", list, -1, text, u"one"_s, 0);
         row("max index", list, std::numeric_limits<qint64>::max(), text, u"three"_s, 2);
+        row("not typeable keeps the place", {u"one"_s, u"t\u2717o"_s}, 1, text, u"t"_s, 1, {},
+            true);
         row("no clipboard text", {}, 0, std::nullopt, {}, 0);
         row("empty clipboard text", {}, 0, u""_s, {}, 0);
         row("empty list", {}, 0, text, {}, 0, "[General]\ntypingMode=playlist\n");
@@ -362,8 +366,11 @@ private slots:
         QFETCH(std::optional<QString>, clipboard);
         QFETCH(QString, typed);
         QFETCH(qint64, after);
+        QFETCH(bool, failed);
         Fixture f(snippets, index, file);
+        f.fake.injector.untypeable = u"\u2717"_s;
         f.fake.clipboard.content = clipboard;
+        QSignalSpy failures(f.state.get(), &AppState::typingFailed);
         f.state->setTypingSpeedMs(12.5);
         QSignalSpy typing(f.state.get(), &AppState::isTypingChanged);
         QVERIFY(f.pressMain());
@@ -375,6 +382,7 @@ private slots:
         QCOMPARE(f.fake.recorder.typedText(), typed);
         QCOMPARE(f.fake.recorder.sessionsClosed.load(), typed.isEmpty() ? 0 : 1);
         QCOMPARE(f.state->currentSnippetIndex(), after);
+        QCOMPARE(failures.count(), int(failed));
         if (!typed.isEmpty())
             QCOMPARE(f.fake.recorder.steps().last(), u"pause 12500000"_s);
     }

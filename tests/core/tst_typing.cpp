@@ -17,10 +17,10 @@ namespace {
 
 constexpr quint64 cc = ModifierFlag::Control | ModifierFlag::Command;
 
-// Down and up of one key; key 0 with a text types that text.
+// One character typed, or one key (Return, Tab) pressed.
 QStringList press(const QString &text, quint16 key = 0)
 {
-    return {u"down %1:%2"_s.arg(key).arg(text), u"up %1:%2"_s.arg(key).arg(text)};
+    return {text.isEmpty() ? u"key %1"_s.arg(key) : u"type "_s + text};
 }
 
 const QString p0 = u"pause 0"_s, p5 = u"pause 5000000"_s, p20 = u"pause 20000000"_s,
@@ -37,6 +37,7 @@ struct RunRow {
     ReleaseWait::Kind wait = ReleaseWait::Kind::ShortcutKeys;
     bool seesKeys = true;
     int signalAfter = 0; // polls before a reported release; -1: never
+    QString untypeable = {};
 };
 
 // The Unicode Consortium's cases (package unicode-data), but for characters Qt cannot know.
@@ -189,6 +190,8 @@ private slots:
         row("stopped in the settle pause", cc, {}, 1, {p20}, ccKeys);
         row("stopped while typing", cc, {}, 2, QStringList{p20} << press("h") << p30, ccKeys);
         row("no session", cc, {}, -1, {}, {}, false);
+        // Nothing after a character that cannot be typed: the text gets no hole.
+        QTest::newRow("not typeable") << RunRow{true, cc, {}, -1, {p20}, ccKeys, {}, true, 0, u"h"_s};
 
         // A command's keys are unknown; a reported release is waited on; a hidden keyboard is not.
         using K = ReleaseWait::Kind;
@@ -216,13 +219,14 @@ private slots:
         rig.injector.failToOpen = !r.session;
         rig.recorder.with([&](Recorded &d) { d.down = r.held; });
         rig.pauser->hold();
-        std::promise<std::pair<bool, int>> finished;
-        std::future<std::pair<bool, int>> result = finished.get_future();
+        rig.injector.untypeable = r.untypeable;
+        std::promise<std::pair<TypingEnd, int>> finished;
+        std::future<std::pair<TypingEnd, int>> result = finished.get_future();
         rig.injector.seesKeys = r.seesKeys;
         const auto released = std::make_shared<std::atomic<bool>>(r.signalAfter == 0);
         const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false, {r.wait, released}};
-        TypingRun run(rig.injector, *rig.pauser, params, [&](bool done) {
-            finished.set_value({done, rig.recorder.sessionsClosed.load()});
+        TypingRun run(rig.injector, *rig.pauser, params, [&](const TypingEnd &end) {
+            finished.set_value({end, rig.recorder.sessionsClosed.load()});
         });
         for (qsizetype n = 1; n <= r.steps.filter(u"pause").size(); ++n) {
             QVERIFY(rig.pauser->waitUntilHeld());
@@ -235,7 +239,14 @@ private slots:
             rig.pauser->step();
         }
         QCOMPARE(result.wait_for(20s), std::future_status::ready);
-        QCOMPARE(result.get(), std::make_pair(r.session && r.stopAt < 0, int(r.session)));
+        const auto [end, closed] = result.get();
+        using K = ClusterEnd::Kind;
+        QCOMPARE(end.end.kind, !r.session            ? K::Lost
+                               : r.stopAt >= 0       ? K::Stopped
+                               : r.untypeable.size() ? K::NotTypeable
+                                                     : K::Typed);
+        QCOMPARE(end.untyped, r.untypeable);
+        QCOMPARE(closed, int(r.session));
         QCOMPARE(rig.recorder.steps(), r.steps);
         QCOMPARE(rig.recorder.data().queries, r.queries);
     }

@@ -14,7 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 
-// Steps ("down 36:", "up 0:a", "pause 5000000"), text typed, keys asked about, and each
+// Steps ("key 36", "type a", "pause 5000000"), text typed, keys asked about, and each
 // look-ahead hint with the length typed before it.
 struct Recorded {
     QStringList steps;
@@ -59,14 +59,20 @@ public:
                     d.prepared.append({d.typed.size(), text.toString()});
                 });
             }
-            void postKey(quint16 key, bool down, QStringView text) override
+            ClusterEnd typeCluster(QStringView text) override
+            {
+                if (text == m_r.untypeable)
+                    return {ClusterEnd::Kind::NotTypeable, Untypeable::NoKey};
+                m_r.with([&](Recorded &d) { d.steps << QStringLiteral("type ") + text.toString(), d.typed += text; });
+                return {};
+            }
+            ClusterEnd pressKey(quint16 key) override
             {
                 const QString own = key == KeyCode::Return ? QStringLiteral("\n")
                                     : key == KeyCode::Tab  ? QStringLiteral("\t")
-                                                           : text.toString();
-                const QString step =
-                    QStringLiteral("%1 %2:%3").arg(down ? "down" : "up").arg(key).arg(text);
-                m_r.with([&](Recorded &d) { d.steps << step, d.typed += down ? own : QString(); });
+                                                           : QString();
+                m_r.with([&](Recorded &d) { d.steps << QStringLiteral("key %1").arg(key), d.typed += own; });
+                return {};
             }
             std::chrono::nanoseconds takeTimeSpent() override { return m_r.spent.load(); }
 
@@ -77,6 +83,7 @@ public:
     }
 
     bool failToOpen = false;
+    QString untypeable; // a character that sessions report as not typeable
     std::atomic<bool> seesKeys = true;
     std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
     std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character

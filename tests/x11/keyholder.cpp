@@ -13,8 +13,7 @@ int main(int argc, char **argv)
     X11KeyInjector injector{QByteArray(argv[1])};
     const auto type = [](KeySession &session, const char16_t *text) {
         session.prepare(text);
-        session.postKey(0, true, text);
-        session.postKey(0, false, text);
+        session.typeCluster(text);
     };
     // A stopped run's session may still hold keys while the next one binds its own, of
     // characters no US key has.

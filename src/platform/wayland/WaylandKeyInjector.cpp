@@ -1,7 +1,8 @@
 #include "WaylandKeyInjector.h"
 
-#include "WaylandKeySession.h"
+#include "WaylandKeyBackend.h"
 #include "WaylandKeymap.h"
+#include "platform/xkb/PlannedKeySession.h"
 
 #include <utility>
 
@@ -14,10 +15,13 @@ WaylandKeyInjector::~WaylandKeyInjector() = default;
 
 bool WaylandKeyInjector::available(const QByteArray &displayName)
 {
-    return WaylandKeySession::reachable(displayName);
+    return WaylandKeyBackend::reachable(displayName);
 }
 
 std::unique_ptr<KeySession> WaylandKeyInjector::openSession()
 {
-    return WaylandKeySession::open(m_displayName, m_memory);
+    std::unique_ptr<WaylandKeyBackend> backend = WaylandKeyBackend::open(m_displayName, m_memory);
+    if (!backend)
+        return nullptr;
+    return std::make_unique<PlannedKeySession>(std::move(backend));
 }

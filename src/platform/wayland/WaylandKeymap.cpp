@@ -246,8 +246,10 @@ WaylandKeymap::WaylandKeymap(xkb_keymap *base, std::string baseText)
                     lines.begin() + std::ptrdiff_t(std::min(end + 1, symbols->second)));
     }
     const auto keycodesAfter = section(lines, "xkb_keycodes");
-    if (!keycodesAfter)
+    if (!keycodesAfter) {
+        m_free.clear(); // the function keys keep their own symbols: no extra keys at all
         return;
+    }
 
     // The free codes under our names: an unused name of the base gives way, with its aliases.
     std::set<std::string, std::less<>> renamed;
@@ -297,15 +299,16 @@ WaylandKeymap::~WaylandKeymap()
         xkb_keymap_unref(m_base);
 }
 
-std::string WaylandKeymap::text(const std::vector<std::pair<Keycode, Keysym>> &bindings) const
+std::optional<std::string>
+WaylandKeymap::text(const std::vector<std::pair<Keycode, Keysym>> &bindings) const
 {
     if (m_named.empty())
-        return m_baseText;
+        return bindings.empty() ? std::optional(m_baseText) : std::nullopt;
     std::string keys;
     for (const auto &[keycode, keysym] : bindings) {
         char name[64] = {};
         if (xkb_keysym_get_name(keysym, name, sizeof name) <= 0)
-            continue;
+            return std::nullopt;
         keys += "\tkey <" + extraName(keycode) + "> { type= \"ONE_LEVEL\", symbols[Group1]= [ " +
                 name + " ] };\n";
     }
@@ -313,7 +316,7 @@ std::string WaylandKeymap::text(const std::vector<std::pair<Keycode, Keysym>> &b
     const size_t start = m_named.find("\nxkb_symbols");
     const size_t end = start == std::string::npos ? start : m_named.find("\n};", start);
     if (end == std::string::npos)
-        return m_baseText;
+        return std::nullopt;
     std::string text = m_named;
     text.insert(end + 1, keys);
     return text;
@@ -331,13 +334,13 @@ void WaylandKeyboardMemory::setOriginal(std::string text)
     m_original = std::move(text);
 }
 
-std::vector<WaylandKeyboardMemory::ExtraKey> WaylandKeyboardMemory::extraKeys() const
+std::vector<ExtraKeyPool::Slot> WaylandKeyboardMemory::extraKeys() const
 {
     const std::lock_guard lock(m_mutex);
     return m_extraKeys;
 }
 
-void WaylandKeyboardMemory::setExtraKeys(std::vector<ExtraKey> keys)
+void WaylandKeyboardMemory::setExtraKeys(std::vector<ExtraKeyPool::Slot> keys)
 {
     const std::lock_guard lock(m_mutex);
     m_extraKeys = std::move(keys);

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/xkb/ExtraKeyPool.h"
+
 struct xkb_context;
 struct xkb_keymap;
 
@@ -44,8 +46,9 @@ public:
     /// The key codes extra keys may use, in ascending order.
     const std::vector<Keycode> &freeKeycodes() const { return m_free; }
 
-    /// The keymap text with these key codes bound to one keysym each.
-    std::string text(const std::vector<std::pair<Keycode, Keysym>> &bindings) const;
+    /// The keymap text with these key codes bound to one keysym each; nothing when the base
+    /// could not be given extra keys.
+    std::optional<std::string> text(const std::vector<std::pair<Keycode, Keysym>> &bindings) const;
 
 private:
     WaylandKeymap(xkb_keymap *base, std::string baseText);
@@ -62,22 +65,15 @@ private:
 // rebinds a key code an X client may still be translating nor binds a character anew.
 class WaylandKeyboardMemory {
 public:
-    struct ExtraKey {
-        WaylandKeymap::Keycode keycode = 0;
-        WaylandKeymap::Keysym keysym = 0; // 0: unbound
-        std::chrono::steady_clock::time_point lastUsed{};
-        bool pressed = false;
-    };
-
     /// The seat's keymap text as last seen without our keys.
     std::optional<std::string> original() const;
     void setOriginal(std::string text);
 
-    std::vector<ExtraKey> extraKeys() const;
-    void setExtraKeys(std::vector<ExtraKey> keys);
+    std::vector<ExtraKeyPool::Slot> extraKeys() const;
+    void setExtraKeys(std::vector<ExtraKeyPool::Slot> keys);
 
 private:
     mutable std::mutex m_mutex;
     std::optional<std::string> m_original;
-    std::vector<ExtraKey> m_extraKeys;
+    std::vector<ExtraKeyPool::Slot> m_extraKeys;
 };

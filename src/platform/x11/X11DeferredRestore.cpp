@@ -29,7 +29,7 @@ void X11DeferredRestore::park(std::unique_ptr<X11SpareKeys> keys, Display *displ
     });
     const std::uint64_t id = ++m_nextId;
     auto done = std::make_shared<std::atomic<bool>>(false);
-    const auto deadline = keys->lastUse() + X11SpareKeys::gracePeriod;
+    const auto deadline = keys->pool().lastUse() + keys->pool().grace();
     m_entries.push_back({id, std::move(displayName), {std::move(keys), display}});
     std::thread thread([this, id, deadline, done] {
         std::unique_lock lock(m_mutex);

@@ -1,8 +1,9 @@
 #include "X11KeyInjector.h"
 
 #include "X11ExitGuard.h"
-#include "X11KeySession.h"
+#include "X11KeyBackend.h"
 #include "X11SpareKeys.h"
+#include "platform/xkb/PlannedKeySession.h"
 
 #include <mutex>
 #include <utility>
@@ -11,33 +12,6 @@
 #include "X11Headers.h"
 
 X11KeyInjector::X11KeyInjector() : X11KeyInjector(qgetenv("DISPLAY")) {}
-
-namespace {
-
-// Key presses and keymap changes stop once the program is ending, so that the signal path
-// finds nothing of ours pressed or bound after it has cleaned up.
-class GuardedSession final : public KeySession {
-public:
-    explicit GuardedSession(std::unique_ptr<KeySession> session) : m_session(std::move(session)) {}
-    bool isKeyDown(quint16 keyCode) override { return m_session->isKeyDown(keyCode); }
-    bool anyKeyDown() override { return m_session->anyKeyDown(); }
-    bool lost() const override { return m_session->lost(); }
-    void prepare(QStringView upcoming) override
-    {
-        X11ExitGuard::unlessEnding([&] { m_session->prepare(upcoming); });
-    }
-    void postKey(quint16 keyCode, bool down, QStringView text) override
-    {
-        X11ExitGuard::unlessEnding([&] { m_session->postKey(keyCode, down, text); });
-    }
-    void watchStop(std::stop_token stop) override { m_session->watchStop(std::move(stop)); }
-    std::chrono::nanoseconds takeTimeSpent() override { return m_session->takeTimeSpent(); }
-
-private:
-    std::unique_ptr<KeySession> m_session;
-};
-
-} // namespace
 
 X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move(displayName))
 {
@@ -55,8 +29,8 @@ X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move
 
 std::unique_ptr<KeySession> X11KeyInjector::openSession()
 {
-    std::unique_ptr<KeySession> session = X11KeySession::open(m_displayName);
-    if (!session)
+    std::unique_ptr<X11KeyBackend> backend = X11KeyBackend::open(m_displayName);
+    if (!backend)
         return nullptr;
-    return std::make_unique<GuardedSession>(std::move(session));
+    return std::make_unique<PlannedKeySession>(std::move(backend));
 }

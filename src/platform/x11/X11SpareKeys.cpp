@@ -5,13 +5,8 @@
 #include <QSet>
 
 #include <algorithm>
-#include <bit>
-#include <cerrno>
-#include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <mutex>
-#include <unistd.h>
 
 #include "X11Headers.h"
 
@@ -223,15 +218,6 @@ void dropDeadEntries(Display *display, X11SpareKeys::Leftovers leftovers)
     }
 }
 
-// Waits until the deadline or the stop, whichever comes first; false on the stop.
-bool sleepUntil(X11SpareKeys::Clock::time_point deadline, std::stop_token stop)
-{
-    std::mutex mutex;
-    std::condition_variable_any cv;
-    std::unique_lock lock(mutex);
-    return !cv.wait_until(lock, stop, deadline, [] { return false; }) && !stop.stop_requested();
-}
-
 } // namespace
 
 X11SpareKeys::X11SpareKeys(Display *display) : m_display(display)
@@ -270,58 +256,45 @@ void X11SpareKeys::setModifiers(unsigned shift, unsigned level3)
     rescan(); // which key type there is for them
 }
 
-int X11SpareKeys::levelCount() const
+int X11SpareKeys::levels() const
 {
     if (!m_shift)
         return 1;
     return m_fourLevels ? 4 : 2;
 }
 
-int X11SpareKeys::levelOf(unsigned pressed, unsigned heldMods, unsigned lockedMods) const
-{
-    // In the alphabetic types Shift and CapsLock each flip between the first two levels of a
-    // pair, and the level-3 shift picks the second pair.
-    if (levelCount() < 4 && (pressed & 2))
-        return -1;
-    const unsigned mods = heldMods | (pressed & 1 ? m_shift : 0) | (pressed & 2 ? m_level3 : 0);
-    const int level = (bool(mods & m_shift) != bool(lockedMods & LockMask) ? 1 : 0) +
-                      (levelCount() == 4 && (mods & m_level3) ? 2 : 0);
-    return level < levelCount() ? level : -1;
-}
-
-unsigned X11SpareKeys::reachableLevels(unsigned heldMods, unsigned lockedMods) const
-{
-    unsigned levels = 0;
-    for (unsigned pressed = 0; pressed < 4; ++pressed) {
-        if (const int level = levelOf(pressed, heldMods, lockedMods); level >= 0)
-            levels |= 1u << level;
-    }
-    return levels;
-}
-
-std::optional<unsigned> X11SpareKeys::shiftsFor(int level, unsigned heldMods,
-                                                unsigned lockedMods) const
-{
-    for (unsigned pressed = 0; pressed < 4; ++pressed) {
-        if (levelOf(pressed, heldMods, lockedMods) == level)
-            return pressed;
-    }
-    return std::nullopt;
-}
-
 bool X11SpareKeys::ownsAll(unsigned first, unsigned count) const
 {
     for (unsigned kc = first; kc < first + count; ++kc) {
-        if (std::none_of(m_slots.begin(), m_slots.end(),
-                         [kc](const Slot &s) { return s.keyCode == kc; }))
+        if (std::find(m_keyCodes.begin(), m_keyCodes.end(), kc) == m_keyCodes.end())
             return false;
     }
     return true;
 }
 
-int X11SpareKeys::capacity(unsigned levels) const
+X11SpareKeys::Keysyms X11SpareKeys::levelsOf(quint8 keyCode,
+                                             const std::vector<ExtraKeyPool::Edit> &edits) const
 {
-    return int(m_slots.size()) * std::popcount(levels & ((1u << levelCount()) - 1));
+    Keysyms syms{};
+    for (const ExtraKeyPool::Slot &s : m_pool.entries()) {
+        if (s.keycode == keyCode && s.level < maxLevels)
+            syms[size_t(s.level)] = s.keysym;
+    }
+    for (const ExtraKeyPool::Edit &e : edits) {
+        if (e.keycode == keyCode && e.level < maxLevels)
+            syms[size_t(e.level)] = e.keysym;
+    }
+    // Level 1 is never empty on a bound keycode: it is what the record and holds() go by. No
+    // plan presses it there, so it may change at any time.
+    if (!syms[0]) {
+        for (quint32 sym : syms) {
+            if (sym) {
+                syms[0] = sym;
+                break;
+            }
+        }
+    }
+    return syms;
 }
 
 void X11SpareKeys::rescan()
@@ -336,32 +309,33 @@ void X11SpareKeys::rescan()
     m_groups = groups;
     m_fourLevels = findType(m_display, xkb, m_shift, m_level3) != XkbAlphabeticIndex;
 
-    std::vector<Slot> found;
-    QSet<int> known;
+    std::vector<ExtraKeyPool::Slot> found;
+    std::vector<quint8> keyCodes;
     QSet<long> lost;
-    for (Slot &slot : m_slots) {
-        const int kc = slot.keyCode;
-        known.insert(kc);
-        if (slot.bound() && holds(xkb, kc, slot.keysyms)) {
-            found.push_back(slot);
-            continue;
-        }
-        if (slot.bound())
-            lost.insert(kc);
-        if (holds(xkb, kc, {})) {
-            // A new keymap took our binding away, or it is still free.
-            slot.keysyms = {};
-            slot.pressed = false;
-            found.push_back(slot);
-        }
-        // Otherwise the keycode now carries someone else's symbols: not ours any more.
-    }
     for (int kc = std::max(8, int(xkb->min_key_code)); kc <= xkb->max_key_code && kc < 256; ++kc) {
-        if (!known.contains(kc) && holds(xkb, kc, {}))
-            found.push_back({quint8(kc), {}, {}, false});
+        const auto written = m_written.constFind(quint8(kc));
+        const bool ours = written != m_written.constEnd() && holds(xkb, kc, *written);
+        if (!ours && written != m_written.constEnd()) {
+            // A new keymap took our binding away, or someone else's symbols replaced it.
+            m_written.remove(quint8(kc));
+            lost.insert(kc);
+        }
+        if (!ours && !holds(xkb, kc, {}))
+            continue;
+        keyCodes.push_back(quint8(kc));
+        for (int level = 0; level < levels(); ++level) {
+            // What the pool put there; a level-1 filler is no binding of its own.
+            const ExtraKeyPool::Slot *slot = nullptr;
+            for (const ExtraKeyPool::Slot &s : m_pool.entries()) {
+                if (s.keycode == unsigned(kc) && s.level == level)
+                    slot = &s;
+            }
+            found.push_back({unsigned(kc), level, ours && slot ? slot->keysym : 0, {}, false});
+        }
     }
     XkbFreeKeyboard(xkb, 0, True);
-    m_slots = std::move(found);
+    m_keyCodes = std::move(keyCodes);
+    m_pool.reconcile(found);
     if (!lost.isEmpty() && m_owner) {
         X11ErrorTrap trap(m_display);
         XGrabServer(m_display);
@@ -371,245 +345,58 @@ void X11SpareKeys::rescan()
     }
 }
 
-bool X11SpareKeys::bind(const std::vector<quint32> &required, const std::vector<quint32> &wanted,
-                        unsigned levels, std::stop_token stop)
-{
-    // Another client may take a keycode between the plan and the change: plan again without it.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!bindOnce(required, wanted, levels, stop))
-            return false;
-        if (std::all_of(required.begin(), required.end(),
-                        [&](quint32 keysym) { return bindingFor(keysym, levels).has_value(); }))
-            return true;
-        rescan();
-    }
-    return false;
-}
-
-bool X11SpareKeys::bindOnce(const std::vector<quint32> &required,
-                            const std::vector<quint32> &wanted, unsigned levels,
-                            std::stop_token stop)
+bool X11SpareKeys::apply(const std::vector<ExtraKeyPool::Edit> &edits)
 {
     if (m_stale)
         rescan();
-    levels &= (1u << levelCount()) - 1;
-    if (!levels)
-        return required.empty();
-    const QSet<quint32> keepRequired(required.begin(), required.end());
-    QSet<quint32> keepAll = keepRequired;
-    keepAll.unite(QSet<quint32>(wanted.begin(), wanted.end()));
-
-    // The keymap as it will be after this change; bound is what it is now.
-    std::vector<std::array<quint32, maxLevels>> planned;
-    for (const Slot &slot : m_slots)
-        planned.push_back(slot.keysyms);
-    std::vector<bool> changed(m_slots.size(), false);
-    const auto placed = [&](quint32 keysym) {
-        for (const auto &syms : planned) {
-            for (int level = 0; level < maxLevels; ++level) {
-                if (syms[size_t(level)] == keysym && (levels & (1u << level)))
-                    return true;
-            }
-        }
-        return false;
-    };
-    // A free reachable level of a bound keycode costs no grace: nobody pressed it there.
-    const auto freeLevel = [&](size_t i) -> int {
-        if (!planned[i][0])
-            return -1;
-        for (int level = 1; level < levelCount(); ++level) {
-            if ((levels & (1u << level)) && !planned[i][size_t(level)])
-                return level;
-        }
-        return -1;
-    };
-    // An empty keycode, or the least recently used one past its grace period that holds
-    // nothing still to be typed.
-    const auto freeSlot = [&](const QSet<quint32> &keep, Clock::time_point *earliest) -> int {
-        const Clock::time_point now = Clock::now();
-        int best = -1;
-        for (size_t i = 0; i < m_slots.size(); ++i) {
-            if (changed[i])
-                continue;
-            if (!planned[i][0])
-                return int(i);
-            if (std::any_of(planned[i].begin(), planned[i].end(),
-                            [&](quint32 s) { return s && keep.contains(s); }))
-                continue;
-            if (now - m_slots[i].lastUsed < gracePeriod) {
-                if (earliest &&
-                    (*earliest == Clock::time_point{} || m_slots[i].lastUsed < *earliest))
-                    *earliest = m_slots[i].lastUsed;
-                continue;
-            }
-            if (best < 0 || m_slots[i].lastUsed < m_slots[size_t(best)].lastUsed)
-                best = int(i);
-        }
-        return best;
-    };
-    const auto place = [&](quint32 keysym, const QSet<quint32> &keep, Clock::time_point *earliest) {
-        for (size_t i = 0; i < planned.size(); ++i) {
-            const int level = freeLevel(i);
-            if (level >= 0) {
-                planned[i][size_t(level)] = keysym;
-                changed[i] = true;
-                return true;
-            }
-        }
-        const int slot = freeSlot(keep, earliest);
-        if (slot < 0)
-            return false;
-        const int level = std::countr_zero(levels);
-        auto &syms = planned[size_t(slot)];
-        syms = {};
-        syms[size_t(level)] = keysym;
-        // Level 1 is never empty on a bound keycode: it is what the journal records.
-        syms[0] = keysym;
-        changed[size_t(slot)] = true;
-        return true;
-    };
-
-    for (quint32 keysym : required) {
-        while (!placed(keysym)) {
-            Clock::time_point earliest{};
-            if (place(keysym, keepAll, nullptr) || place(keysym, keepRequired, &earliest))
-                break;
-            if (earliest == Clock::time_point{})
-                return false;
-            if (!sleepUntil(earliest + gracePeriod, stop))
-                return false;
-        }
+    QList<quint8> keys;
+    for (const ExtraKeyPool::Edit &e : edits) {
+        if (!keys.contains(quint8(e.keycode)))
+            keys.push_back(quint8(e.keycode));
     }
-    // Characters ahead of their turn go only onto free levels of keycodes this change writes
-    // anyway: any client can read the keymap, so nothing is published sooner than that.
-    for (quint32 keysym : wanted) {
-        if (placed(keysym))
-            continue;
-        bool put = false;
-        for (size_t i = 0; i < planned.size() && !put; ++i) {
-            const int level = changed[i] ? freeLevel(i) : -1;
-            if (level >= 0) {
-                planned[i][size_t(level)] = keysym;
-                put = true;
-            }
-        }
-        if (!put)
-            break;
-    }
-    std::vector<Edit> edits;
-    for (size_t i = 0; i < m_slots.size(); ++i) {
-        if (changed[i])
-            edits.push_back({m_slots[i].keyCode, planned[i]});
-    }
-    if (!edits.empty())
-        apply(edits);
-    return true;
-}
-
-std::optional<X11SpareKeys::Binding> X11SpareKeys::bindingFor(quint32 keysym, unsigned levels) const
-{
-    for (const Slot &slot : m_slots) {
-        for (int level = 0; level < levelCount(); ++level) {
-            if ((levels & (1u << level)) && slot.keysyms[size_t(level)] == keysym)
-                return Binding{slot.keyCode, level};
-        }
-    }
-    return std::nullopt;
-}
-
-std::vector<quint8> X11SpareKeys::keyCodes() const
-{
-    std::vector<quint8> codes;
-    for (const Slot &slot : m_slots)
-        codes.push_back(slot.keyCode);
-    return codes;
-}
-
-X11SpareKeys::Clock::time_point X11SpareKeys::lastUse() const
-{
-    Clock::time_point last{};
-    for (const Slot &slot : m_slots)
-        last = std::max(last, slot.lastUsed);
-    return last;
-}
-
-void X11SpareKeys::markUsed(quint8 keyCode)
-{
-    for (Slot &slot : m_slots) {
-        if (slot.keyCode == keyCode) {
-            slot.lastUsed = Clock::now();
-            slot.pressed = true;
-        }
-    }
-}
-
-void X11SpareKeys::releaseUnused()
-{
-    if (m_stale)
-        rescan();
-    std::vector<Edit> edits;
-    for (const Slot &slot : m_slots) {
-        if (slot.bound() && !slot.pressed)
-            edits.push_back({slot.keyCode, {}});
-    }
-    if (!edits.empty())
-        apply(edits);
-}
-
-void X11SpareKeys::restore()
-{
-    if (m_stale)
-        rescan();
-    std::vector<Edit> edits;
-    for (const Slot &slot : m_slots) {
-        if (slot.bound())
-            edits.push_back({slot.keyCode, {}});
-    }
-    if (!edits.empty())
-        apply(edits);
-}
-
-void X11SpareKeys::apply(const std::vector<Edit> &edits)
-{
+    const bool binds =
+        std::any_of(edits.begin(), edits.end(), [](const auto &e) { return e.keysym != 0; });
     // The server hands the core keyboard the keymap of whichever device sent the
     // last event; for our keys that is the XTEST device, which may keep a keymap
     // of its own. Both must hold the same, or the focused client sees our keys
     // empty again after the first synthetic press.
     X11ErrorTrap trap(m_display);
     XGrabServer(m_display);
-    if (std::any_of(edits.begin(), edits.end(), [](const Edit &e) { return e.keysyms[0] != 0; }))
-        claimOwner();
+    if (binds)
+        claimOwner(); // before the maps are read: it may give back a dead instance's keys
     XkbDescPtr core = fetchMap(m_display, XkbUseCoreKbd);
     XkbDescPtr xtest = m_xtestDevice ? fetchMap(m_display, *m_xtestDevice) : nullptr;
     std::vector<KeyEdit> coreEdits, xtestEdits;
-    QSet<long> touched, gone;
-    for (const Edit &e : edits) {
-        const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
-                                       [&](const Slot &s) { return s.keyCode == e.keyCode; });
-        if (slot == m_slots.end())
-            continue;
-        touched.insert(e.keyCode);
+    QHash<quint8, std::pair<Keysyms, Keysyms>> written; // before and after
+    QSet<long> touched;
+    bool all = core != nullptr;
+    for (quint8 kc : std::as_const(keys)) {
+        touched.insert(kc);
+        const Keysyms before = m_written.value(kc, Keysyms{});
+        const Keysyms after = levelsOf(kc, edits);
         // A keycode is ours to change only while it holds what we put there.
-        const bool coreOurs = holds(core, e.keyCode, slot->keysyms);
-        const bool xtestOurs = xtest && holds(xtest, e.keyCode, slot->keysyms);
-        const bool binding = e.keysyms[0] != 0;
-        if (binding && (!coreOurs || (xtest && !xtestOurs))) {
-            gone.insert(e.keyCode);
+        const bool coreOurs = core && holds(core, kc, before);
+        const bool xtestOurs = xtest && holds(xtest, kc, before);
+        if (after[0] && (!coreOurs || (xtest && !xtestOurs))) {
+            all = false;
+            m_written.remove(kc);
             continue;
         }
         if (coreOurs)
-            coreEdits.push_back({e.keyCode, e.keysyms});
+            coreEdits.push_back({kc, after});
         if (xtestOurs)
-            xtestEdits.push_back({e.keyCode, e.keysyms});
-        if (!binding && !coreOurs) {
-            gone.insert(e.keyCode);
+            xtestEdits.push_back({kc, after});
+        if (!coreOurs) {
+            all = false;
+            m_written.remove(kc);
             continue;
         }
-        if (slot->keysyms[0] != e.keysyms[0] || !binding)
-            slot->pressed = false;
-        slot->keysyms = e.keysyms;
+        written.insert(kc, {before, after});
+        if (after[0])
+            m_written.insert(kc, after);
+        else
+            m_written.remove(kc);
     }
-    std::erase_if(m_slots, [&](const Slot &s) { return gone.contains(s.keyCode); });
     if (xtest) {
         writeKeys(m_display, xtest, xtestEdits, m_groups, m_shift, m_level3);
         XkbFreeKeyboard(xtest, 0, True);
@@ -620,23 +407,71 @@ void X11SpareKeys::apply(const std::vector<Edit> &edits)
     }
     record(touched);
     XUngrabServer(m_display);
-    // The change is in force before anything else this connection sends.
-    trap.sync();
+    // The change is in force before anything else this connection sends. One the server
+    // refused may have taken in part: each keycode is read again, and counts as changed only
+    // where it holds the new keysyms.
+    const bool failed = trap.sync() != 0;
+    XkbDescPtr check = failed ? fetchMap(m_display, XkbUseCoreKbd) : nullptr;
+    std::vector<ExtraKeyPool::Edit> took;
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        const auto &[before, after] = it.value();
+        if (failed && !holds(check, it.key(), after)) {
+            all = false;
+            if (before[0] && holds(check, it.key(), before))
+                m_written.insert(it.key(), before);
+            else
+                m_written.remove(it.key());
+            continue;
+        }
+        for (const ExtraKeyPool::Edit &e : edits) {
+            if (e.keycode == it.key())
+                took.push_back(e);
+        }
+    }
+    if (check)
+        XkbFreeKeyboard(check, 0, True);
+    m_pool.apply(took);
+    if (!all)
+        rescan();
+    return all;
+}
+
+void X11SpareKeys::releaseUnused()
+{
+    if (m_stale)
+        rescan();
+    const std::vector<ExtraKeyPool::Edit> edits = m_pool.releaseEdits(false);
+    if (!edits.empty())
+        apply(edits);
+}
+
+void X11SpareKeys::restore()
+{
+    if (m_stale)
+        rescan();
+    std::vector<ExtraKeyPool::Edit> edits = m_pool.releaseEdits(true);
+    // Levels the pool no longer lists (a layout with fewer levels) are ours all the same.
+    for (auto it = m_written.cbegin(); it != m_written.cend(); ++it) {
+        for (int level = 0; level < maxLevels; ++level)
+            edits.push_back({it.key(), level, 0});
+    }
+    if (!edits.empty())
+        apply(edits);
 }
 
 void X11SpareKeys::record(const QSet<long> &keyCodes)
 {
-    // Our entries for these keycodes are rewritten as the slots now are; the caller holds the
-    // server.
+    // Our entries for these keycodes are rewritten as the keycodes now are; the caller holds
+    // the server.
     if (!m_owner)
         return;
     std::vector<JournalEntry> entries = readJournal(m_display);
     std::erase_if(entries, [&](const JournalEntry &e) {
         return e.owner == long(m_owner) && keyCodes.contains(e.keyCode);
     });
-    for (const Slot &slot : m_slots) {
-        if (slot.bound() && keyCodes.contains(slot.keyCode))
-            entries.push_back({long(m_owner), slot.keyCode, slot.keysyms});
+    for (auto it = m_written.cbegin(); it != m_written.cend(); ++it) {
+        if (keyCodes.contains(it.key()))
+            entries.push_back({long(m_owner), it.key(), it.value()});
     }
     storeJournal(m_display, entries);
 }

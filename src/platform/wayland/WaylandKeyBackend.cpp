@@ -1,9 +1,7 @@
-#include "WaylandKeySession.h"
+#include "WaylandKeyBackend.h"
 
 #include "WaylandKeymap.h"
-#include "platform/KeyCodes.h"
 #include "platform/xkb/KeyPlanner.h"
-#include "platform/xkb/TextKeysyms.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,24 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A viewer samples the modifier state per key event: a change must be in force, with a
-// timestamp of its own, before the key that needs it.
-constexpr std::chrono::milliseconds modifierSettle{1};
-
-// The Unicode stream-safe bound on a run of non-starters: a stop is checked at least this often
-// inside one cluster.
-constexpr size_t stopCheckInterval = 30;
-
-// X clients under Xwayland fetch a changed keymap late, so a key code typed recently may still
-// be translated with its old character: the X11 side's grace (X11SpareKeys::gracePeriod).
-constexpr std::chrono::milliseconds reuseGrace{1000};
-
 // A compositor that answers nothing for this long is taken as gone.
 constexpr std::chrono::seconds answerTimeout{5};
 constexpr std::chrono::seconds closeTimeout{2};
-
-constexpr KeyPlanner::Shift shiftBits[] = {KeyPlanner::ShiftKey, KeyPlanner::Level3Key,
-                                           KeyPlanner::Level5Key};
 
 int remainingMs(Clock::time_point deadline)
 {
@@ -131,10 +114,10 @@ void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *inte
 {
     static const wl_seat_listener seatListener{
         [](void *data, wl_seat *, uint32_t capabilities) {
-            static_cast<WaylandKeySession::Globals *>(data)->seatCapabilities = capabilities;
+            static_cast<WaylandKeyBackend::Globals *>(data)->seatCapabilities = capabilities;
         },
         [](void *, wl_seat *, const char *) {}};
-    auto *globals = static_cast<WaylandKeySession::Globals *>(data);
+    auto *globals = static_cast<WaylandKeyBackend::Globals *>(data);
     // The first seat: wlroots compositors have one, and the virtual keyboard joins it.
     if (!globals->seat && std::strcmp(interface, wl_seat_interface.name) == 0) {
         globals->seat = static_cast<wl_seat *>(
@@ -184,7 +167,7 @@ wl_display *connect(const QByteArray &displayName)
 
 } // namespace
 
-bool WaylandKeySession::reachable(const QByteArray &displayName)
+bool WaylandKeyBackend::reachable(const QByteArray &displayName)
 {
     wl_display *display = connect(displayName);
     if (!display)
@@ -202,26 +185,26 @@ bool WaylandKeySession::reachable(const QByteArray &displayName)
     return found;
 }
 
-std::unique_ptr<WaylandKeySession>
-WaylandKeySession::open(const QByteArray &displayName,
+std::unique_ptr<WaylandKeyBackend>
+WaylandKeyBackend::open(const QByteArray &displayName,
                         std::shared_ptr<WaylandKeyboardMemory> memory)
 {
     wl_display *display = connect(displayName);
     if (!display)
         return nullptr;
-    std::unique_ptr<WaylandKeySession> session(new WaylandKeySession(display, std::move(memory)));
-    if (!session->setUp())
+    std::unique_ptr<WaylandKeyBackend> backend(new WaylandKeyBackend(display, std::move(memory)));
+    if (!backend->setUp())
         return nullptr;
-    return session;
+    return backend;
 }
 
-WaylandKeySession::WaylandKeySession(wl_display *display,
+WaylandKeyBackend::WaylandKeyBackend(wl_display *display,
                                      std::shared_ptr<WaylandKeyboardMemory> memory)
     : m_display(display), m_memory(std::move(memory))
 {
 }
 
-bool WaylandKeySession::setUp()
+bool WaylandKeyBackend::setUp()
 {
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &registryListener, &m_globals);
@@ -257,30 +240,44 @@ bool WaylandKeySession::setUp()
         m_keymap = WaylandKeymap::fromDefaults(m_context);
     if (!m_keymap)
         return false;
-    // The virtual keyboard has a state of its own: no lock, no group, no key held.
-    m_planner = std::make_unique<KeyPlanner>(m_keymap->base());
-    m_planner->setState(0, 0, {});
 
     // The previous run's extra keys, where this layout leaves their key codes free: their
-    // characters stay bound, and a key code typed lately keeps its grace.
-    const std::vector<WaylandKeyboardMemory::ExtraKey> remembered = m_memory->extraKeys();
+    // characters stay bound, and a key code typed lately keeps its grace. Our first keymap
+    // carries them again.
+    const std::vector<ExtraKeyPool::Slot> remembered = m_memory->extraKeys();
+    std::vector<ExtraKeyPool::Slot> keys;
     for (WaylandKeymap::Keycode kc : m_keymap->freeKeycodes()) {
-        Slot slot{kc, 0, {}, false};
-        for (const WaylandKeyboardMemory::ExtraKey &key : remembered) {
-            if (key.keycode == kc)
-                slot = Slot{kc, key.keysym, key.lastUsed, key.pressed};
+        ExtraKeyPool::Slot slot{kc, 0, 0, {}, false};
+        for (const ExtraKeyPool::Slot &key : remembered) {
+            if (key.keycode == kc && key.level == 0)
+                slot = key;
         }
-        m_slots.push_back(slot);
+        keys.push_back(slot);
     }
+    std::vector<std::pair<Keycode, std::uint32_t>> bindings;
+    for (const ExtraKeyPool::Slot &slot : keys) {
+        if (slot.keysym)
+            bindings.emplace_back(slot.keycode, slot.keysym);
+    }
+    m_pool.adopt(keys);
 
     m_keyboard =
         zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_globals.manager, m_globals.seat);
     // A refusal (unauthorized) comes back as a protocol error by the roundtrip.
-    return m_keyboard && upload() && roundtrip(m_display, answerTimeout) &&
-           wl_display_get_error(m_display) == 0;
+    if (!m_keyboard)
+        return false;
+    if (!upload(bindings)) {
+        // Nothing remembered is in force: the keys start empty.
+        for (ExtraKeyPool::Slot &slot : keys)
+            slot = {slot.keycode, 0, 0, {}, false};
+        m_pool.adopt(keys);
+        if (!upload({}))
+            return false;
+    }
+    return roundtrip(m_display, answerTimeout) && wl_display_get_error(m_display) == 0;
 }
 
-std::optional<std::string> WaylandKeySession::seatKeymap()
+std::optional<std::string> WaylandKeyBackend::seatKeymap()
 {
     if (!(m_globals.seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD))
         return std::nullopt;
@@ -295,23 +292,19 @@ std::optional<std::string> WaylandKeySession::seatKeymap()
     return keymap.text;
 }
 
-WaylandKeySession::~WaylandKeySession()
+WaylandKeyBackend::~WaylandKeyBackend()
 {
     if (m_keyboard && !m_lost) {
         // Every key up, and the modifiers as they then are, so that none stays set.
-        const std::set<quint32> down = m_down;
+        const std::set<Keycode> down = m_down;
         for (auto it = down.rbegin(); it != down.rend(); ++it)
             sendKey(*it, false);
-        std::fill(std::begin(m_shiftDown), std::end(m_shiftDown), 0);
         if (m_state)
             sendModifiers();
         roundtrip(m_display, closeTimeout);
     }
-    std::vector<WaylandKeyboardMemory::ExtraKey> keys;
-    for (const Slot &slot : m_slots)
-        keys.push_back({slot.keycode, slot.keysym, slot.lastUsed, slot.pressed});
     if (m_keymap)
-        m_memory->setExtraKeys(std::move(keys));
+        m_memory->setExtraKeys(m_pool.entries());
     if (m_keyboard)
         zwp_virtual_keyboard_v1_destroy(m_keyboard);
     if (m_globals.manager)
@@ -323,7 +316,6 @@ WaylandKeySession::~WaylandKeySession()
     if (!m_lost)
         flushDisplay(m_display, Clock::now() + closeTimeout);
     wl_display_disconnect(m_display);
-    m_planner.reset();
     m_keymap.reset();
     if (m_state)
         xkb_state_unref(m_state);
@@ -333,215 +325,77 @@ WaylandKeySession::~WaylandKeySession()
         xkb_context_unref(m_context);
 }
 
-std::chrono::nanoseconds WaylandKeySession::takeTimeSpent()
+bool WaylandKeyBackend::refresh()
 {
-    const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(m_spent);
-    m_spent = {};
-    return spent;
-}
-
-void WaylandKeySession::prepare(QStringView upcoming)
-{
-    // What the layout cannot type goes on extra keys, bound in batches as it comes up.
-    m_upcoming.clear();
-    for (quint32 sym : TextKeysyms::forText(upcoming)) {
-        if (!m_planner->plan(sym))
-            m_upcoming.push_back(sym);
-    }
-    m_upcomingPos = 0;
-}
-
-void WaylandKeySession::postKey(quint16 keyCode, bool down, QStringView text)
-{
-    if (m_lost || !down)
-        return;
-    // Return and Tab are planned like characters, so no Shift of ours is held over them.
-    // Nothing else reaches a session without a text.
-    if (text.isEmpty()) {
-        if (keyCode == KeyCode::Return || keyCode == KeyCode::Tab)
-            typeKeysyms(
-                {keyCode == KeyCode::Return ? quint32(XKB_KEY_Return) : quint32(XKB_KEY_Tab)});
-        return;
-    }
-    // The whole cluster goes out on the key-down, each code point pressed and released in
-    // turn, so nothing can come between its parts.
-    typeKeysyms(TextKeysyms::forText(text));
-}
-
-std::optional<WaylandKeySession::Step> WaylandKeySession::plan(quint32 keysym)
-{
-    if (const std::optional<KeyPlanner::Plan> p = m_planner->plan(keysym))
-        return Step{p->key, p->shifts, false};
-    // Extra keys are of the one-level type: nothing to hold.
-    if (const std::optional<size_t> slot = slotOf(keysym))
-        return Step{m_slots[*slot].keycode, 0, true};
-    return std::nullopt;
-}
-
-std::optional<size_t> WaylandKeySession::slotOf(quint32 keysym) const
-{
-    for (size_t i = 0; i < m_slots.size(); ++i) {
-        if (m_slots[i].keysym == keysym)
-            return i;
-    }
-    return std::nullopt;
-}
-
-void WaylandKeySession::typeKeysyms(const std::vector<quint32> &keysyms)
-{
-    const Clock::time_point start = Clock::now();
-    Clock::duration waited{};
-    if (!readPending(m_display)) {
+    if (!m_lost && !readPending(m_display))
         lose();
-        return;
-    }
-    std::vector<quint32> extras; // distinct, in order
-    for (quint32 sym : keysyms) {
-        if (!m_planner->plan(sym) && std::find(extras.begin(), extras.end(), sym) == extras.end())
-            extras.push_back(sym);
-    }
-    // More than the extra keys hold at once cannot be typed whole; a part would garble it.
-    if (extras.size() > m_slots.size())
-        return;
-    std::vector<quint32> required;
-    for (quint32 sym : extras) {
-        if (!slotOf(sym))
-            required.push_back(sym);
-    }
-    if (!required.empty() &&
-        (!bind(required, std::set<quint32>(extras.begin(), extras.end()), waited) ||
-         m_stop.stop_requested()))
-        return; // nothing is typed after a stop
-
-    std::vector<quint32> extraTyped;
-    for (size_t i = 0; i < keysyms.size() && !m_lost; ++i) {
-        if (i > 0 && i % stopCheckInterval == 0 && m_stop.stop_requested())
-            break;
-        const std::optional<Step> step = plan(keysyms[i]);
-        if (!step)
-            continue;
-        holdShifts(step->shifts);
-        sendKey(step->keycode, true);
-        sendKey(step->keycode, false);
-        if (step->extra) {
-            Slot &slot = m_slots[*slotOf(keysyms[i])];
-            slot.lastUsed = Clock::now();
-            slot.pressed = true;
-            extraTyped.push_back(keysyms[i]);
-        }
-        flush();
-    }
-
-    // Follow the typed text through the prepared window.
-    if (m_upcomingPos + extraTyped.size() <= m_upcoming.size() &&
-        std::equal(extraTyped.begin(), extraTyped.end(),
-                   m_upcoming.begin() + std::ptrdiff_t(m_upcomingPos)))
-        m_upcomingPos += extraTyped.size();
-    // A long wait for an extra key is not the session's pace: only the rest counts.
-    const Clock::duration spent = Clock::now() - start - waited;
-    m_spent += std::max(spent, Clock::duration::zero());
+    return !m_lost;
 }
 
-std::vector<quint32> WaylandKeySession::upcomingExtras() const
+xkb_keymap *WaylandKeyBackend::keymap() const
 {
-    // The distinct unbound keysyms coming next, as many as could fit at once.
-    std::vector<quint32> wanted;
-    for (size_t i = m_upcomingPos; i < m_upcoming.size() && wanted.size() < m_slots.size(); ++i) {
-        const quint32 sym = m_upcoming[i];
-        if (!slotOf(sym) && std::find(wanted.begin(), wanted.end(), sym) == wanted.end())
-            wanted.push_back(sym);
-    }
-    return wanted;
+    return m_keymap->base();
 }
 
-bool WaylandKeySession::bind(const std::vector<quint32> &required, const std::set<quint32> &pinned,
-                             Clock::duration &waited)
+bool WaylandKeyBackend::commit(const std::vector<ExtraKeyPool::Edit> &edits)
 {
-    const std::vector<quint32> upcoming = upcomingExtras();
-    const std::set<quint32> upcomingSet(upcoming.begin(), upcoming.end());
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        // Which key codes may take a new character, cheapest first: free ones, ones bound but
-        // never pressed (no client has translated them), ones past their grace, oldest first;
-        // last, bound ones still to come.
-        struct Candidate {
-            int rank;
-            Clock::time_point lastUsed;
-            size_t slot;
-        };
-        std::vector<Candidate> usable;
-        std::optional<Clock::time_point> nextFree;
-        for (size_t i = 0; i < m_slots.size(); ++i) {
-            const Slot &s = m_slots[i];
-            if (s.keysym && pinned.contains(s.keysym))
-                continue;
-            if (!s.keysym)
-                usable.push_back({0, {}, i});
-            else if (!s.pressed)
-                usable.push_back({upcomingSet.contains(s.keysym) ? 3 : 1, {}, i});
-            else if (s.lastUsed + reuseGrace <= now)
-                usable.push_back({2, s.lastUsed, i});
-            else if (!nextFree || s.lastUsed + reuseGrace < *nextFree)
-                nextFree = s.lastUsed + reuseGrace;
+    std::vector<std::pair<Keycode, std::uint32_t>> bindings;
+    for (const ExtraKeyPool::Slot &slot : m_pool.entries()) {
+        std::uint32_t keysym = slot.keysym;
+        for (const ExtraKeyPool::Edit &e : edits) {
+            if (e.keycode == slot.keycode && e.level == slot.level)
+                keysym = e.keysym;
         }
-        if (usable.size() < required.size()) {
-            if (!nextFree)
-                return false;
-            // All taken: wait for the oldest to pass its grace, stopping when told.
-            while (Clock::now() < *nextFree) {
-                if (m_stop.stop_requested())
-                    return false;
-                std::this_thread::sleep_for(std::min<Clock::duration>(
-                    *nextFree - Clock::now(), std::chrono::milliseconds(10)));
-            }
-            waited += Clock::now() - now;
-            continue;
-        }
-        std::sort(usable.begin(), usable.end(), [](const Candidate &a, const Candidate &b) {
-            return a.rank != b.rank ? a.rank < b.rank : a.lastUsed < b.lastUsed;
-        });
-        size_t next = 0;
-        for (quint32 sym : required) {
-            Slot &slot = m_slots[usable[next++].slot];
-            slot = Slot{slot.keycode, sym, {}, false};
-        }
-        // The characters coming next ride along in the same keymap, on what is free anyway.
-        for (quint32 sym : upcoming) {
-            if (next >= usable.size() || usable[next].rank == 3)
-                break;
-            if (std::find(required.begin(), required.end(), sym) != required.end())
-                continue;
-            Slot &slot = m_slots[usable[next++].slot];
-            slot = Slot{slot.keycode, sym, {}, false};
-        }
-        return upload();
+        if (keysym)
+            bindings.emplace_back(slot.keycode, keysym);
     }
+    if (!upload(bindings))
+        return false;
+    m_pool.apply(edits);
+    return true;
 }
 
-bool WaylandKeySession::upload()
+bool WaylandKeyBackend::upload(const std::vector<std::pair<Keycode, std::uint32_t>> &bindings)
 {
-    // No modifier is held across a keymap change: clients start the new one afresh.
-    holdShifts(0);
-    std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
-    for (const Slot &slot : m_slots) {
-        if (slot.keysym)
-            bindings.emplace_back(slot.keycode, slot.keysym);
-    }
-    const std::string text = m_keymap->text(bindings);
+    if (m_lost)
+        return false;
+    const std::optional<std::string> text = m_keymap->text(bindings);
+    if (!text)
+        return false;
     xkb_keymap *compiled = xkb_keymap_new_from_string(
-        m_context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        m_context, text->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!compiled)
         return false;
+    // Fails safe: an extra key must give its character and nothing else, never a function
+    // (power, suspend, media) that the key code carried in the layout.
+    for (Keycode kc : m_keymap->freeKeycodes()) {
+        std::uint32_t wanted = 0;
+        for (const auto &[keycode, keysym] : bindings) {
+            if (keycode == kc)
+                wanted = keysym;
+        }
+        const xkb_keysym_t *syms = nullptr;
+        const int count = xkb_keymap_num_layouts_for_key(compiled, kc) == 0
+                              ? 0
+                              : xkb_keymap_key_get_syms_by_level(compiled, kc, 0, 0, &syms);
+        const bool right = wanted ? count == 1 && syms[0] == wanted &&
+                                        xkb_keymap_num_levels_for_key(compiled, kc, 0) == 1
+                                  : count == 0;
+        if (!right) {
+            xkb_keymap_unref(compiled);
+            return false;
+        }
+    }
     const int fd = memfd_create("keyloom-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
         xkb_keymap_unref(compiled);
         return false;
     }
     // With its terminating NUL, as the compositor reads a C string.
-    const size_t size = text.size() + 1;
+    const size_t size = text->size() + 1;
     size_t written = 0;
     while (written < size) {
-        const ssize_t n = write(fd, text.c_str() + written, size - written);
+        const ssize_t n = write(fd, text->c_str() + written, size - written);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -558,39 +412,17 @@ bool WaylandKeySession::upload()
     zwp_virtual_keyboard_v1_keymap(m_keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                    std::uint32_t(size));
     close(fd); // the request carries a duplicate
+    // Clients start the new keymap afresh: no modifier is held across it.
     if (m_state)
         xkb_state_unref(m_state);
     if (m_uploaded)
         xkb_keymap_unref(m_uploaded);
     m_uploaded = compiled;
     m_state = xkb_state_new(compiled);
-    return flush();
+    return flush(false);
 }
 
-void WaylandKeySession::holdShifts(unsigned shifts)
-{
-    bool changed = false;
-    for (int i = 0; i < 3; ++i) {
-        if (m_shiftDown[i] && !(shifts & shiftBits[i])) {
-            sendKey(m_shiftDown[i], false);
-            m_shiftDown[i] = 0;
-            changed = true;
-        }
-    }
-    for (int i = 0; i < 3; ++i) {
-        if ((shifts & shiftBits[i]) && !m_shiftDown[i]) {
-            if (const std::optional<KeyPlanner::Keycode> kc = m_planner->shiftKey(shiftBits[i])) {
-                sendKey(*kc, true);
-                m_shiftDown[i] = *kc;
-                changed = true;
-            }
-        }
-    }
-    if (changed && flush())
-        std::this_thread::sleep_for(modifierSettle);
-}
-
-void WaylandKeySession::sendKey(quint32 keycode, bool down)
+void WaylandKeyBackend::sendKey(Keycode keycode, bool down)
 {
     if (m_lost)
         return;
@@ -608,7 +440,7 @@ void WaylandKeySession::sendKey(quint32 keycode, bool down)
         sendModifiers();
 }
 
-void WaylandKeySession::sendModifiers()
+void WaylandKeyBackend::sendModifiers()
 {
     zwp_virtual_keyboard_v1_modifiers(
         m_keyboard, xkb_state_serialize_mods(m_state, XKB_STATE_MODS_DEPRESSED),
@@ -617,7 +449,7 @@ void WaylandKeySession::sendModifiers()
         xkb_state_serialize_layout(m_state, XKB_STATE_LAYOUT_EFFECTIVE));
 }
 
-bool WaylandKeySession::flush()
+bool WaylandKeyBackend::flush(bool)
 {
     if (m_lost)
         return false;
@@ -628,7 +460,7 @@ bool WaylandKeySession::flush()
     return true;
 }
 
-void WaylandKeySession::lose()
+void WaylandKeyBackend::lose()
 {
     // The compositor is gone or stuck: nothing more goes out, and the keys it saw pressed
     // go with the keyboard it destroys.
