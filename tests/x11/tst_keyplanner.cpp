@@ -1,7 +1,8 @@
-// Which keysyms a text becomes, and which keys type them on keymaps compiled from layout
-// names: no display server needed.
-#include "platform/xkb/TextKeysyms.h"
+// Which keysyms a text becomes, which keys type them, and what a typing session sends for
+// them, on keymaps compiled from layout names: no display server needed.
 #include "platform/xkb/KeyPlanner.h"
+#include "platform/xkb/PlannedKeySession.h"
+#include "platform/xkb/TextKeysyms.h"
 
 #include <QTest>
 
@@ -13,6 +14,67 @@ namespace {
 
 constexpr unsigned S = KeyPlanner::ShiftKey, L3 = KeyPlanner::Level3Key;
 constexpr unsigned none = 99; // no plan expected
+using Clock = ExtraKeyPool::Clock;
+
+xkb_keymap *compileLayout(xkb_context *context, const char *layout)
+{
+    const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
+    return xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+}
+
+// A desktop that records what it is told: "+LFSH" a key down by name, "-AC01" up,
+// "bind 250:0 eacute" a keymap edit. Its extra keys sit on key codes from 250 up.
+class FakeBackend final : public KeyBackend {
+public:
+    FakeBackend(xkb_keymap *keymap, QStringList &log, int count, int levels, Clock::time_point &now)
+        : m_keymap(keymap), m_log(log), m_levels(levels),
+          m_pool(levels == 1, [&now] { return now += std::chrono::milliseconds(50); })
+    {
+        std::vector<ExtraKeyPool::Slot> found;
+        for (int i = 0; i < count; ++i) {
+            for (int level = 0; level < levels; ++level)
+                found.push_back({Keycode(250 + i), level});
+        }
+        m_pool.reconcile(found);
+    }
+    bool refresh() override { return true; }
+    xkb_keymap *keymap() const override { return m_keymap; }
+    std::uint64_t keymapSerial() const override { return 1; }
+    std::pair<std::uint32_t, std::uint32_t> layoutAndLocks() override { return {0, locks}; }
+    ExtraKeyPool &pool() override { return m_pool; }
+    ExtraKeyType extraKeyType() const override { return {m_levels, m_levels > 1}; }
+    bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override
+    {
+        for (const ExtraKeyPool::Edit &e : edits) {
+            char name[64] = "none";
+            xkb_keysym_get_name(e.keysym, name, sizeof name);
+            m_log << QStringLiteral("bind %1:%2 %3").arg(e.keycode).arg(e.level).arg(name);
+        }
+        if (refuse)
+            return false;
+        m_pool.apply(edits);
+        return true;
+    }
+    void sendKey(Keycode keycode, bool down) override
+    {
+        const char *name = xkb_keymap_key_get_name(m_keymap, keycode);
+        m_log << (down ? u'+' : u'-') + (name ? QString::fromLatin1(name) : QString::number(keycode));
+        if (down && --stopAfter == 0)
+            stop.request_stop();
+    }
+    bool flush(bool) override { return true; }
+
+    bool refuse = false;
+    unsigned locks = 0;
+    int stopAfter = -1; // key downs before a stop is requested
+    std::stop_source stop;
+
+private:
+    xkb_keymap *m_keymap;
+    QStringList &m_log;
+    int m_levels;
+    ExtraKeyPool m_pool;
+};
 
 } // namespace
 
@@ -24,6 +86,9 @@ private slots:
     void keysyms();
     void plans_data();
     void plans();
+    void sessions_data();
+    void sessions();
+    void poolOrderAndGrace();
 };
 
 void TestKeyPlanner::keysyms_data()
@@ -101,9 +166,7 @@ void TestKeyPlanner::plans()
 
     xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     QVERIFY(context);
-    const QByteArray layoutName = layout.toLatin1();
-    const xkb_rule_names names{"evdev", "pc105", layoutName.constData(), "", ""};
-    xkb_keymap *keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap *keymap = compileLayout(context, layout.toLatin1().constData());
     QVERIFY(keymap);
     {
         KeyPlanner planner(keymap);
@@ -134,6 +197,121 @@ void TestKeyPlanner::plans()
     }
     xkb_keymap_unref(keymap);
     xkb_context_unref(context);
+}
+
+void TestKeyPlanner::sessions_data()
+{
+    QTest::addColumn<QString>("clusters"); // typed one after the other, split at |
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("levels");
+    QTest::addColumn<bool>("refuse"); // the desktop refuses keymap changes after the first
+    QTest::addColumn<int>("stopAfter");
+    QTest::addColumn<QString>("expected"); // what the desktop is told, each cluster's end in []
+    const auto row = [](const char *name, const QString &clusters, const QString &expected,
+                        int keys = 4, int levels = 1, bool refuse = false, int stopAfter = -1) {
+        QTest::newRow(name) << clusters << keys << levels << refuse << stopAfter << expected;
+    };
+    row("Shift for each capital, let go before the pause and a lower case",
+        QStringLiteral("H|I|i"), QStringLiteral("+LFSH +AC06 -AC06 -LFSH [ok] "
+                                                "+LFSH +AD08 -AD08 -LFSH [ok] +AD08 -AD08 [ok]"));
+    row("Shift held inside one character only",
+        QStringLiteral("A\u0301a"),
+        QStringLiteral("bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH +I250 -I250 +AC01 -AC01 [ok]"));
+    row("Shift let go before a keymap change", QStringLiteral("A|\u00e9"),
+        QStringLiteral("+LFSH +AC01 -AC01 -LFSH [ok] bind 250:0 eacute +I250 -I250 [ok]"));
+    row("characters coming next ride along", QStringLiteral("\u00e9|\u00f6|\u00e9"),
+        QStringLiteral("bind 250:0 eacute bind 251:0 odiaeresis +I250 -I250 [ok] +I251 -I251 [ok] "
+                       "+I250 -I250 [ok]"));
+    row("four levels: the second level with Shift", QStringLiteral("\u00c9|\u00e9"),
+        QStringLiteral("bind 250:0 Eacute bind 250:1 eacute +I250 -I250 [ok] +LFSH +I250 -I250 -LFSH [ok]"),
+        2, 4);
+    row("a refused change types nothing, and no key bound before is pressed for it",
+        QStringLiteral("\u00e9|\u00f6"),
+        QStringLiteral("bind 250:0 eacute +I250 -I250 [ok] bind 250:0 odiaeresis bind 250:0 odiaeresis "
+                       "bind 250:0 odiaeresis [keymap refused]"),
+        1, 1, true);
+    row("more distinct characters than extra keys: none of it typed",
+        QStringLiteral("e\u0301\u0302\u0303|a"), QStringLiteral("[too many] +AC01 -AC01 [ok]"), 2);
+    row("no extra keys at all", QStringLiteral("\u65e5|a"), QStringLiteral("[no key] +AC01 -AC01 [ok]"),
+        0);
+    QString marks = QStringLiteral("A"), expected = QStringLiteral("bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH");
+    for (int i = 0; i < 100; ++i)
+        marks += QChar(0x0301);
+    for (int i = 1; i < 60; ++i)
+        expected += QStringLiteral(" +I250 -I250");
+    row("a stop inside a long character, at the next check", marks, expected + QStringLiteral(" [stopped]"),
+        1, 1, false, 40);
+}
+
+void TestKeyPlanner::sessions()
+{
+    QFETCH(QString, clusters);
+    QFETCH(int, keys);
+    QFETCH(int, levels);
+    QFETCH(bool, refuse);
+    QFETCH(int, stopAfter);
+    QFETCH(QString, expected);
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_keymap *keymap = compileLayout(context, "us");
+    QVERIFY(keymap);
+    QStringList log;
+    Clock::time_point now{};
+    {
+        auto owned = std::make_unique<FakeBackend>(keymap, log, keys, levels, now);
+        FakeBackend &backend = *owned;
+        backend.stopAfter = stopAfter;
+        PlannedKeySession session(std::move(owned));
+        session.watchStop(backend.stop.get_token());
+        session.prepare(QString(clusters).remove(u'|'));
+        for (const QString &cluster : clusters.split(u'|')) {
+            const ClusterEnd end = session.typeCluster(cluster);
+            backend.refuse = refuse;
+            const char *names[] = {"no key", "too many", "keymap refused"};
+            log << (end.kind == ClusterEnd::Kind::Typed     ? QStringLiteral("[ok]")
+                    : end.kind == ClusterEnd::Kind::Stopped ? QStringLiteral("[stopped]")
+                    : end.kind == ClusterEnd::Kind::Lost
+                        ? QStringLiteral("[lost]")
+                        : QStringLiteral("[%1]").arg(QLatin1String(names[int(end.reason)])));
+        }
+    }
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+    QCOMPARE(log.join(u' '), expected);
+}
+
+// Slots are taken cheapest first (free, bound but never pressed, pressed longest ago); one
+// pressed within its grace is waited for.
+void TestKeyPlanner::poolOrderAndGrace()
+{
+    using namespace std::chrono_literals;
+    using Edits = std::vector<ExtraKeyPool::Edit>;
+    Clock::time_point now{};
+    ExtraKeyPool pool(true, [&now] { return now; });
+    pool.reconcile({{1, 0}, {2, 0}, {3, 0}});
+    const auto bind = [&](std::vector<quint32> required, std::vector<quint32> upcoming = {}) {
+        const ExtraKeyPool::Allocation a = pool.allocate(required, upcoming, 1);
+        pool.apply(a.edits);
+        return a;
+    };
+    QCOMPARE(bind({'a'}, {'a', 'b'}).edits, (Edits{{1, 0, 'a'}, {2, 0, 'b'}}));
+    pool.markUsed(1, 0);
+    QCOMPARE(bind({'c'}).edits, (Edits{{3, 0, 'c'}})); // free first
+    now += 100ms;
+    pool.markUsed(3, 0);
+    QCOMPARE(bind({'d'}).edits, (Edits{{2, 0, 'd'}})); // then never pressed
+    now += 50ms;
+    pool.markUsed(2, 0);
+    now += 500ms;
+    // All pressed within their grace: the first to pass it is key 1, pressed at 0.
+    ExtraKeyPool::Allocation waiting = pool.allocate({'e'}, {}, 1);
+    QVERIFY(waiting.edits.empty());
+    QCOMPARE(waiting.waitUntil, std::optional(Clock::time_point{} + pool.grace()));
+    now = *waiting.waitUntil;
+    QCOMPARE(bind({'e'}).edits, (Edits{{1, 0, 'e'}}));
+    // A character this one needs is never given up for it, nor are more than fit.
+    QVERIFY(pool.allocate({'e', 'f', 'g', 'h'}, {}, 1).impossible);
+    now += 10s;
+    QCOMPARE(bind({'e', 'f'}).edits, (Edits{{3, 0, 'f'}})); // the one pressed longest ago
 }
 
 QTEST_APPLESS_MAIN(TestKeyPlanner)
