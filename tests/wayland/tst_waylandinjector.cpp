@@ -144,6 +144,7 @@ struct Case {
     double delayMs = 5;
     QByteArray layout = {};     // the layout the keyboard types with, us when empty
     QString otherKeyboard = {}; // typed first through another injector's keyboard, kept open
+    bool whole = true;          // false: the run ends at a character it cannot type
 };
 
 } // namespace
@@ -181,7 +182,7 @@ void TestWaylandInjector::initTestCase()
 void TestWaylandInjector::textsArriveExactly_data()
 {
     QTest::addColumn<Case>("c");
-    // One cluster with more distinct marks than the extra keys hold is left out whole.
+    // One cluster with more distinct marks than the extra keys hold ends the run before it.
     QString hugeCluster = QStringLiteral("a");
     for (char32_t mark = 0x0300; hugeCluster.size() <= m_extraKeys + 1 && mark < 0x2100; ++mark) {
         if (QChar::isMark(mark) && QChar::category(mark) == QChar::Mark_NonSpacing)
@@ -200,7 +201,8 @@ void TestWaylandInjector::textsArriveExactly_data()
         {"more than the extra keys hold", {.text = manyDistinct(m_extraKeys * 3 + 5)}},
         {"cluster too big",
          {.text = QStringLiteral("x") + hugeCluster + QStringLiteral("Y"),
-          .expected = QStringLiteral("xY")}},
+          .expected = QStringLiteral("x"),
+          .whole = false}},
         {"de layout, AltGr",
          {.text = QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß µ Q"), .layout = "de"}},
         {"at 0 ms",
@@ -244,7 +246,7 @@ void TestWaylandInjector::textsArriveExactly()
     for (int round = 0; round < 2; ++round) {
         Run run(injector, c.text, c.delayMs);
         QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
-        QCOMPARE(run.finished.load(), 1);
+        QCOMPARE(run.finished.load(), int(c.whole));
         run.run.reset();
         QTRY_COMPARE_WITH_TIMEOUT(field.text(), expected, deadline);
         // No modifier left set once the keyboard is gone.
