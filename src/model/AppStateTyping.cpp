@@ -5,8 +5,8 @@
 #include "typing/TypingRun.h"
 
 #include <QPointer>
-#include <QTextStream>
 #include <QSocketNotifier>
+#include <QTextStream>
 #include <cerrno>
 #include <cstring>
 

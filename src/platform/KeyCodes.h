@@ -5,7 +5,6 @@
 // The program's canonical key codes and modifier bits. Key codes name physical
 // key positions of a US keyboard; only platform backends translate them.
 namespace KeyCode {
-inline constexpr quint16 A = 0;
 inline constexpr quint16 Return = 36;
 inline constexpr quint16 Semicolon = 41;
 inline constexpr quint16 Tab = 48;

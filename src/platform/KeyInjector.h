@@ -9,9 +9,9 @@
 
 // Why a character cannot be typed here.
 enum class Untypeable {
-    NoKey,          // no key of the layout gives it, and no extra key can be had here
+    NoKey,           // no key of the layout gives it, and no extra key can be had here
     TooManyDistinct, // one character needs more distinct extra keys than there are
-    KeymapRefused,  // the desktop refused or failed the keymap change that binds it
+    KeymapRefused,   // the desktop refused or failed the keymap change that binds it
 };
 
 // How typing one character (or pressing one key) ended.

@@ -124,7 +124,8 @@ TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QS
         const std::optional<quint16> key = ownKey(*cluster);
         const ClusterEnd end = key ? session.pressKey(*key) : session.typeCluster(*cluster);
         if (end.kind != ClusterEnd::Kind::Typed)
-            return {end, end.kind == ClusterEnd::Kind::NotTypeable ? cluster->toString() : QString()};
+            return {end,
+                    end.kind == ClusterEnd::Kind::NotTypeable ? cluster->toString() : QString()};
         const std::chrono::nanoseconds spent = session.takeTimeSpent();
         if (!pauser.pause(spent < pause ? pause - spent : std::chrono::nanoseconds::zero(), stop))
             return stopped;

@@ -33,7 +33,8 @@ inline constexpr std::chrono::nanoseconds releaseDeadline = std::chrono::seconds
 /// The keys a run waits on: the shortcut's key, then both keys of each modifier it uses.
 QList<quint16> keysToWatch(quint16 keyCode, quint64 modifiers);
 
-/// The pause after one character: delay × 1,000,000 ns, truncated; 0 for a delay that is not a sane number.
+/// The pause after one character: delay × 1,000,000 ns, truncated; 0 for a delay that is not a sane
+/// number.
 std::chrono::nanoseconds pauseAfterCharacter(double delayMs);
 
 /// Returns once the keys the wait names are up and the settle pause is over, or on a stop request.

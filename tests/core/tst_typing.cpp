@@ -191,14 +191,14 @@ private slots:
         row("stopped while typing", cc, {}, 2, QStringList{p20} << press("h") << p30, ccKeys);
         row("no session", cc, {}, -1, {}, {}, false);
         // Nothing after a character that cannot be typed: the text gets no hole.
-        QTest::newRow("not typeable") << RunRow{true, cc, {}, -1, {p20}, ccKeys, {}, true, 0, u"h"_s};
+        QTest::newRow("not typeable")
+            << RunRow{true, cc, {}, -1, {p20}, ccKeys, {}, true, 0, u"h"_s};
 
         // A command's keys are unknown; a reported release is waited on; a hidden keyboard is not.
         using K = ReleaseWait::Kind;
         const auto wait = [](const char *name, K kind, bool sees, L held, int signalAfter,
                              QStringList steps) {
-            QTest::newRow(name) << RunRow{true, cc,    held, -1, steps, {},
-                                          kind, sees,  signalAfter};
+            QTest::newRow(name) << RunRow{true, cc, held, -1, steps, {}, kind, sees, signalAfter};
         };
         const QString blind = u"pause %1"_s.arg(KeystrokeEngine::blindSettle.count());
         wait("any key held", K::AllKeys, true, {0, 56}, 0, QStringList{p5, p5} + all);

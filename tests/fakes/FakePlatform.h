@@ -63,7 +63,9 @@ public:
             {
                 if (text == m_r.untypeable)
                     return {ClusterEnd::Kind::NotTypeable, Untypeable::NoKey};
-                m_r.with([&](Recorded &d) { d.steps << QStringLiteral("type ") + text.toString(), d.typed += text; });
+                m_r.with([&](Recorded &d) {
+                    d.steps << QStringLiteral("type ") + text.toString(), d.typed += text;
+                });
                 return {};
             }
             ClusterEnd pressKey(quint16 key) override
@@ -71,7 +73,9 @@ public:
                 const QString own = key == KeyCode::Return ? QStringLiteral("\n")
                                     : key == KeyCode::Tab  ? QStringLiteral("\t")
                                                            : QString();
-                m_r.with([&](Recorded &d) { d.steps << QStringLiteral("key %1").arg(key), d.typed += own; });
+                m_r.with([&](Recorded &d) {
+                    d.steps << QStringLiteral("key %1").arg(key), d.typed += own;
+                });
                 return {};
             }
             std::chrono::nanoseconds takeTimeSpent() override { return m_r.spent.load(); }

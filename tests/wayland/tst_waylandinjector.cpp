@@ -105,8 +105,9 @@ private:
 // One run through the real injector on a worker thread; finished is -1 until it ends.
 struct Run {
     Run(KeyInjector &injector, const QString &text, double delayMs)
-        : run(std::make_unique<TypingRun>(injector, pauser, params(text, delayMs),
-                                          [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
+        : run(std::make_unique<TypingRun>(
+              injector, pauser, params(text, delayMs),
+              [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
     {
     }
     static TypingRunParams params(const QString &text, double delayMs)
@@ -317,8 +318,8 @@ void TestWaylandInjector::keymapsKeepTheirLayout()
     }
     const std::optional<std::string> typed = keymap->text(bindings);
     QVERIFY(typed);
-    xkb_keymap *ours = xkb_keymap_new_from_string(context, typed->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                  XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap *ours = xkb_keymap_new_from_string(
+        context, typed->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     QVERIFY(ours);
     const auto unrefOurs = qScopeGuard([&] { xkb_keymap_unref(ours); });
     for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {

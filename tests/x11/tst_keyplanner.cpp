@@ -58,7 +58,8 @@ public:
     void sendKey(Keycode keycode, bool down) override
     {
         const char *name = xkb_keymap_key_get_name(m_keymap, keycode);
-        m_log << (down ? u'+' : u'-') + (name ? QString::fromLatin1(name) : QString::number(keycode));
+        m_log << (down ? u'+' : u'-') +
+                     (name ? QString::fromLatin1(name) : QString::number(keycode));
         if (down && --stopAfter == 0)
             stop.request_stop();
     }
@@ -211,36 +212,39 @@ void TestKeyPlanner::sessions_data()
                         int keys = 4, int levels = 1, bool refuse = false, int stopAfter = -1) {
         QTest::newRow(name) << clusters << keys << levels << refuse << stopAfter << expected;
     };
-    row("Shift for each capital, let go before the pause and a lower case",
-        QStringLiteral("H|I|i"), QStringLiteral("+LFSH +AC06 -AC06 -LFSH [ok] "
-                                                "+LFSH +AD08 -AD08 -LFSH [ok] +AD08 -AD08 [ok]"));
-    row("Shift held inside one character only",
-        QStringLiteral("A\u0301a"),
-        QStringLiteral("bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH +I250 -I250 +AC01 -AC01 [ok]"));
+    row("Shift for each capital, let go before the pause and a lower case", QStringLiteral("H|I|i"),
+        QStringLiteral("+LFSH +AC06 -AC06 -LFSH [ok] "
+                       "+LFSH +AD08 -AD08 -LFSH [ok] +AD08 -AD08 [ok]"));
+    row("Shift held inside one character only", QStringLiteral("A\u0301a"),
+        QStringLiteral(
+            "bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH +I250 -I250 +AC01 -AC01 [ok]"));
     row("Shift let go before a keymap change", QStringLiteral("A|\u00e9"),
         QStringLiteral("+LFSH +AC01 -AC01 -LFSH [ok] bind 250:0 eacute +I250 -I250 [ok]"));
     row("characters coming next ride along", QStringLiteral("\u00e9|\u00f6|\u00e9"),
         QStringLiteral("bind 250:0 eacute bind 251:0 odiaeresis +I250 -I250 [ok] +I251 -I251 [ok] "
                        "+I250 -I250 [ok]"));
     row("four levels: the second level with Shift", QStringLiteral("\u00c9|\u00e9"),
-        QStringLiteral("bind 250:0 Eacute bind 250:1 eacute +I250 -I250 [ok] +LFSH +I250 -I250 -LFSH [ok]"),
+        QStringLiteral(
+            "bind 250:0 Eacute bind 250:1 eacute +I250 -I250 [ok] +LFSH +I250 -I250 -LFSH [ok]"),
         2, 4);
     row("a refused change types nothing, and no key bound before is pressed for it",
         QStringLiteral("\u00e9|\u00f6"),
-        QStringLiteral("bind 250:0 eacute +I250 -I250 [ok] bind 250:0 odiaeresis bind 250:0 odiaeresis "
-                       "bind 250:0 odiaeresis [keymap refused]"),
+        QStringLiteral(
+            "bind 250:0 eacute +I250 -I250 [ok] bind 250:0 odiaeresis bind 250:0 odiaeresis "
+            "bind 250:0 odiaeresis [keymap refused]"),
         1, 1, true);
     row("more distinct characters than extra keys: none of it typed",
         QStringLiteral("e\u0301\u0302\u0303|a"), QStringLiteral("[too many] +AC01 -AC01 [ok]"), 2);
-    row("no extra keys at all", QStringLiteral("\u65e5|a"), QStringLiteral("[no key] +AC01 -AC01 [ok]"),
-        0);
-    QString marks = QStringLiteral("A"), expected = QStringLiteral("bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH");
+    row("no extra keys at all", QStringLiteral("\u65e5|a"),
+        QStringLiteral("[no key] +AC01 -AC01 [ok]"), 0);
+    QString marks = QStringLiteral("A"),
+            expected = QStringLiteral("bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH");
     for (int i = 0; i < 100; ++i)
         marks += QChar(0x0301);
     for (int i = 1; i < 60; ++i)
         expected += QStringLiteral(" +I250 -I250");
-    row("a stop inside a long character, at the next check", marks, expected + QStringLiteral(" [stopped]"),
-        1, 1, false, 40);
+    row("a stop inside a long character, at the next check", marks,
+        expected + QStringLiteral(" [stopped]"), 1, 1, false, 40);
 }
 
 void TestKeyPlanner::sessions()

@@ -92,8 +92,9 @@ QString manyDistinct(int count)
 // One run through the real injector on a worker thread; finished is -1 until it ends.
 struct Run {
     Run(KeyInjector &injector, const QString &text, double delayMs)
-        : run(std::make_unique<TypingRun>(injector, pauser, TypingRunParams{.text = text, .delayMs = delayMs},
-                                          [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
+        : run(std::make_unique<TypingRun>(
+              injector, pauser, TypingRunParams{.text = text, .delayMs = delayMs},
+              [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
     {
     }
     RealPauser pauser;

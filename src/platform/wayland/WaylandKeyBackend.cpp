@@ -170,19 +170,7 @@ wl_display *connect(const QByteArray &displayName)
 bool WaylandKeyBackend::reachable(const QByteArray &displayName)
 {
     wl_display *display = connect(displayName);
-    if (!display)
-        return false;
-    Globals globals;
-    wl_registry *registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, &globals);
-    const bool found = roundtrip(display, answerTimeout) && globals.seat && globals.manager;
-    if (globals.manager)
-        zwp_virtual_keyboard_manager_v1_destroy(globals.manager);
-    if (globals.seat)
-        wl_seat_destroy(globals.seat);
-    wl_registry_destroy(registry);
-    wl_display_disconnect(display);
-    return found;
+    return display && WaylandKeyBackend(display, nullptr).findGlobals();
 }
 
 std::unique_ptr<WaylandKeyBackend>
@@ -204,13 +192,17 @@ WaylandKeyBackend::WaylandKeyBackend(wl_display *display,
 {
 }
 
-bool WaylandKeyBackend::setUp()
+bool WaylandKeyBackend::findGlobals()
 {
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &registryListener, &m_globals);
+    return roundtrip(m_display, answerTimeout) && m_globals.seat && m_globals.manager;
+}
+
+bool WaylandKeyBackend::setUp()
+{
     // The second round brings the seat's capabilities.
-    if (!roundtrip(m_display, answerTimeout) || !m_globals.seat || !m_globals.manager ||
-        !roundtrip(m_display, answerTimeout))
+    if (!findGlobals() || !roundtrip(m_display, answerTimeout))
         return false;
     m_context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!m_context)
@@ -254,11 +246,6 @@ bool WaylandKeyBackend::setUp()
         }
         keys.push_back(slot);
     }
-    std::vector<std::pair<Keycode, std::uint32_t>> bindings;
-    for (const ExtraKeyPool::Slot &slot : keys) {
-        if (slot.keysym)
-            bindings.emplace_back(slot.keycode, slot.keysym);
-    }
     m_pool.adopt(keys);
 
     m_keyboard =
@@ -266,12 +253,12 @@ bool WaylandKeyBackend::setUp()
     // A refusal (unauthorized) comes back as a protocol error by the roundtrip.
     if (!m_keyboard)
         return false;
-    if (!upload(bindings)) {
+    if (!upload(m_pool)) {
         // Nothing remembered is in force: the keys start empty.
         for (ExtraKeyPool::Slot &slot : keys)
             slot = {slot.keycode, 0, 0, {}, false};
         m_pool.adopt(keys);
-        if (!upload({}))
+        if (!upload(m_pool))
             return false;
     }
     return roundtrip(m_display, answerTimeout) && wl_display_get_error(m_display) == 0;
@@ -339,26 +326,23 @@ xkb_keymap *WaylandKeyBackend::keymap() const
 
 bool WaylandKeyBackend::commit(const std::vector<ExtraKeyPool::Edit> &edits)
 {
-    std::vector<std::pair<Keycode, std::uint32_t>> bindings;
-    for (const ExtraKeyPool::Slot &slot : m_pool.entries()) {
-        std::uint32_t keysym = slot.keysym;
-        for (const ExtraKeyPool::Edit &e : edits) {
-            if (e.keycode == slot.keycode && e.level == slot.level)
-                keysym = e.keysym;
-        }
-        if (keysym)
-            bindings.emplace_back(slot.keycode, keysym);
-    }
-    if (!upload(bindings))
+    ExtraKeyPool after = m_pool;
+    after.apply(edits);
+    if (!upload(after))
         return false;
-    m_pool.apply(edits);
+    m_pool = std::move(after);
     return true;
 }
 
-bool WaylandKeyBackend::upload(const std::vector<std::pair<Keycode, std::uint32_t>> &bindings)
+bool WaylandKeyBackend::upload(const ExtraKeyPool &keys)
 {
     if (m_lost)
         return false;
+    std::vector<std::pair<Keycode, std::uint32_t>> bindings;
+    for (const ExtraKeyPool::Slot &slot : keys.entries()) {
+        if (slot.keysym)
+            bindings.emplace_back(slot.keycode, slot.keysym);
+    }
     const std::optional<std::string> text = m_keymap->text(bindings);
     if (!text)
         return false;
@@ -369,11 +353,7 @@ bool WaylandKeyBackend::upload(const std::vector<std::pair<Keycode, std::uint32_
     // Fails safe: an extra key must give its character and nothing else, never a function
     // (power, suspend, media) that the key code carried in the layout.
     for (Keycode kc : m_keymap->freeKeycodes()) {
-        std::uint32_t wanted = 0;
-        for (const auto &[keycode, keysym] : bindings) {
-            if (keycode == kc)
-                wanted = keysym;
-        }
+        const std::uint32_t wanted = keys.at(kc, 0);
         const xkb_keysym_t *syms = nullptr;
         const int count = xkb_keymap_num_layouts_for_key(compiled, kc) == 0
                               ? 0

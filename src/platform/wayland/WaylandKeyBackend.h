@@ -55,9 +55,10 @@ private:
     using Clock = std::chrono::steady_clock;
 
     WaylandKeyBackend(wl_display *display, std::shared_ptr<WaylandKeyboardMemory> memory);
+    bool findGlobals();
     bool setUp();
     std::optional<std::string> seatKeymap();
-    bool upload(const std::vector<std::pair<Keycode, std::uint32_t>> &bindings);
+    bool upload(const ExtraKeyPool &keys);
     void sendModifiers();
     void lose();
 

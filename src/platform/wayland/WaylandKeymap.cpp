@@ -114,8 +114,8 @@ bool onlyFunctionKeysyms(xkb_keymap *keymap, xkb_keycode_t kc)
 {
     for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts_for_key(keymap, kc);
          ++layout) {
-        for (xkb_level_index_t level = 0;
-             level < xkb_keymap_num_levels_for_key(keymap, kc, layout); ++level) {
+        for (xkb_level_index_t level = 0; level < xkb_keymap_num_levels_for_key(keymap, kc, layout);
+             ++level) {
             const xkb_keysym_t *syms = nullptr;
             const int count = xkb_keymap_key_get_syms_by_level(keymap, kc, layout, level, &syms);
             for (int i = 0; i < count; ++i) {

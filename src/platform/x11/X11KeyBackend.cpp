@@ -108,21 +108,6 @@ std::optional<KeyBackend::Keycode> X11KeyBackend::keycodeOf(quint16 canonical) c
     return std::nullopt;
 }
 
-ExtraKeyPool &X11KeyBackend::pool()
-{
-    return m_spareKeys->pool();
-}
-
-KeyBackend::ExtraKeyType X11KeyBackend::extraKeyType() const
-{
-    return {m_spareKeys->levels(), true};
-}
-
-void X11KeyBackend::useShiftMasks(unsigned shift, unsigned level3)
-{
-    m_spareKeys->setModifiers(shift, level3);
-}
-
 bool X11KeyBackend::commit(const std::vector<ExtraKeyPool::Edit> &edits)
 {
     // Nothing is bound once the program is ending: the signal path has cleaned up.

@@ -5,11 +5,12 @@
 
 #include <QByteArray>
 
+#include "X11SpareKeys.h"
+
 #include <memory>
 
 struct _XDisplay;
 struct xkb_context;
-class X11SpareKeys;
 
 // One typing run's keyboard on an X connection of its own, used only by the thread that
 // opened it: XTEST key events, the server's keymap and key state, and its spare keycodes as
@@ -28,9 +29,12 @@ public:
     std::vector<Keycode> keysDown() override;
     bool seesKeys() const override { return true; }
     std::optional<Keycode> keycodeOf(quint16 canonical) const override;
-    ExtraKeyPool &pool() override;
-    ExtraKeyType extraKeyType() const override;
-    void useShiftMasks(unsigned shift, unsigned level3) override;
+    ExtraKeyPool &pool() override { return m_spareKeys->pool(); }
+    ExtraKeyType extraKeyType() const override { return {m_spareKeys->levels(), true}; }
+    void useShiftMasks(unsigned shift, unsigned level3) override
+    {
+        m_spareKeys->setModifiers(shift, level3);
+    }
     bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override;
     void sendKey(Keycode keycode, bool down) override;
     bool flush(bool wait) override;

@@ -276,10 +276,8 @@ X11SpareKeys::Keysyms X11SpareKeys::levelsOf(quint8 keyCode,
                                              const std::vector<ExtraKeyPool::Edit> &edits) const
 {
     Keysyms syms{};
-    for (const ExtraKeyPool::Slot &s : m_pool.entries()) {
-        if (s.keycode == keyCode && s.level < maxLevels)
-            syms[size_t(s.level)] = s.keysym;
-    }
+    for (int level = 0; level < maxLevels; ++level)
+        syms[size_t(level)] = m_pool.at(keyCode, level);
     for (const ExtraKeyPool::Edit &e : edits) {
         if (e.keycode == keyCode && e.level < maxLevels)
             syms[size_t(e.level)] = e.keysym;
@@ -323,15 +321,9 @@ void X11SpareKeys::rescan()
         if (!ours && !holds(xkb, kc, {}))
             continue;
         keyCodes.push_back(quint8(kc));
-        for (int level = 0; level < levels(); ++level) {
-            // What the pool put there; a level-1 filler is no binding of its own.
-            const ExtraKeyPool::Slot *slot = nullptr;
-            for (const ExtraKeyPool::Slot &s : m_pool.entries()) {
-                if (s.keycode == unsigned(kc) && s.level == level)
-                    slot = &s;
-            }
-            found.push_back({unsigned(kc), level, ours && slot ? slot->keysym : 0, {}, false});
-        }
+        // What the pool put there: a level-1 filler is no binding of its own.
+        for (int level = 0; level < levels(); ++level)
+            found.push_back({unsigned(kc), level, ours ? m_pool.at(kc, level) : 0, {}, false});
     }
     XkbFreeKeyboard(xkb, 0, True);
     m_keyCodes = std::move(keyCodes);
@@ -440,7 +432,7 @@ void X11SpareKeys::releaseUnused()
 {
     if (m_stale)
         rescan();
-    const std::vector<ExtraKeyPool::Edit> edits = m_pool.releaseEdits(false);
+    const std::vector<ExtraKeyPool::Edit> edits = m_pool.unusedEdits();
     if (!edits.empty())
         apply(edits);
 }
@@ -449,8 +441,8 @@ void X11SpareKeys::restore()
 {
     if (m_stale)
         rescan();
-    std::vector<ExtraKeyPool::Edit> edits = m_pool.releaseEdits(true);
-    // Levels the pool no longer lists (a layout with fewer levels) are ours all the same.
+    // Every level, also those the pool no longer lists (a layout with fewer levels).
+    std::vector<ExtraKeyPool::Edit> edits;
     for (auto it = m_written.cbegin(); it != m_written.cend(); ++it) {
         for (int level = 0; level < maxLevels; ++level)
             edits.push_back({it.key(), level, 0});

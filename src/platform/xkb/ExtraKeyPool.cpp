@@ -33,6 +33,15 @@ int ExtraKeyPool::capacity(unsigned levels) const
     }));
 }
 
+ExtraKeyPool::Keysym ExtraKeyPool::at(Keycode keycode, int level) const
+{
+    for (const Slot &s : m_slots) {
+        if (s.keycode == keycode && s.level == level)
+            return s.keysym;
+    }
+    return 0;
+}
+
 const ExtraKeyPool::Slot *ExtraKeyPool::find(Keysym keysym, unsigned levels) const
 {
     for (const Slot &s : m_slots) {
@@ -118,8 +127,8 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
         std::optional<Clock::time_point> first;
         for (size_t i = 0; i < m_slots.size(); ++i) {
             const Slot &s = m_slots[i];
-            if (reachable(i) && !changed[i] && s.keysym && s.pressed && !pinned.contains(s.keysym) &&
-                (!first || s.lastUsed < *first))
+            if (reachable(i) && !changed[i] && s.keysym && s.pressed &&
+                !pinned.contains(s.keysym) && (!first || s.lastUsed < *first))
                 first = s.lastUsed;
         }
         if (!first)
@@ -160,11 +169,11 @@ void ExtraKeyPool::markUsed(Keycode keycode, int level)
     }
 }
 
-std::vector<ExtraKeyPool::Edit> ExtraKeyPool::releaseEdits(bool all) const
+std::vector<ExtraKeyPool::Edit> ExtraKeyPool::unusedEdits() const
 {
     std::vector<Edit> edits;
     for (const Slot &s : m_slots) {
-        if (s.keysym && (all || !s.pressed))
+        if (s.keysym && !s.pressed)
             edits.push_back({s.keycode, s.level, 0});
     }
     return edits;

@@ -32,9 +32,9 @@ public:
         bool operator==(const Edit &) const = default;
     };
     struct Allocation {
-        std::vector<Edit> edits;            // one keymap change
+        std::vector<Edit> edits;                    // one keymap change
         std::optional<Clock::time_point> waitUntil; // nothing fits before then
-        bool impossible = false;            // more than the reachable slots hold
+        bool impossible = false;                    // more than the reachable slots hold
     };
 
     /// wholeKeymap: every change rewrites the whole keymap, so characters coming next may
@@ -57,6 +57,9 @@ public:
     /// How many keysyms fit at once on the levels (bits) that can be reached.
     int capacity(unsigned levels) const;
 
+    /// What a slot holds; 0 for a free or unknown one.
+    Keysym at(Keycode keycode, int level) const;
+
     /// The slot giving the keysym on a reachable level.
     const Slot *find(Keysym keysym, unsigned levels) const;
 
@@ -71,8 +74,8 @@ public:
     /// A slot was just pressed.
     void markUsed(Keycode keycode, int level);
 
-    /// Gives back what was bound and never pressed (no client saw it), or everything.
-    std::vector<Edit> releaseEdits(bool all) const;
+    /// Gives back what was bound and never pressed: no client saw it.
+    std::vector<Edit> unusedEdits() const;
 
     /// When the last slot was pressed.
     Clock::time_point lastUse() const;

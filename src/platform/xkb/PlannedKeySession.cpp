@@ -50,6 +50,12 @@ PlannedKeySession::~PlannedKeySession()
     m_planner.reset();
 }
 
+bool PlannedKeySession::holds(KeyBackend::Keycode keycode) const
+{
+    return std::find(std::begin(m_shiftDown), std::end(m_shiftDown), keycode) !=
+           std::end(m_shiftDown);
+}
+
 bool PlannedKeySession::refresh()
 {
     if (!m_backend->refresh())
@@ -76,8 +82,7 @@ bool PlannedKeySession::refresh()
     std::vector<KeyPlanner::Keycode> held;
     if (m_backend->seesKeys()) {
         for (KeyBackend::Keycode kc : m_backend->keysDown()) {
-            if (std::find(std::begin(m_shiftDown), std::end(m_shiftDown), kc) ==
-                std::end(m_shiftDown))
+            if (!holds(kc))
                 held.push_back(kc);
         }
     }
@@ -101,15 +106,12 @@ bool PlannedKeySession::anyKeyDown()
 {
     xkb_keymap *keymap = m_planner ? m_backend->keymap() : nullptr;
     for (KeyBackend::Keycode kc : m_backend->keysDown()) {
-        if (std::find(std::begin(m_shiftDown), std::end(m_shiftDown), kc) != std::end(m_shiftDown))
-            continue;
         // A lock key stays down only while held; it is no part of what started the run.
         const xkb_keysym_t *syms = nullptr;
-        const bool one =
-            keymap && xkb_keymap_key_get_syms_by_level(keymap, kc, 0, 0, &syms) == 1;
+        const bool one = keymap && xkb_keymap_key_get_syms_by_level(keymap, kc, 0, 0, &syms) == 1;
         const xkb_keysym_t sym = one ? syms[0] : XKB_KEY_NoSymbol;
-        if (sym != XKB_KEY_Caps_Lock && sym != XKB_KEY_Num_Lock && sym != XKB_KEY_Scroll_Lock &&
-            sym != XKB_KEY_Shift_Lock)
+        if (!holds(kc) && sym != XKB_KEY_Caps_Lock && sym != XKB_KEY_Num_Lock &&
+            sym != XKB_KEY_Scroll_Lock && sym != XKB_KEY_Shift_Lock)
             return true;
     }
     return false;
@@ -211,8 +213,6 @@ std::optional<ClusterEnd> PlannedKeySession::bindExtras(const std::vector<Keysym
     ExtraKeyPool &pool = m_backend->pool();
     const unsigned levels = extraLevels();
     const int capacity = pool.capacity(levels);
-    if (int(extras.size()) > capacity)
-        return notTypeable(capacity == 0 ? Untypeable::NoKey : Untypeable::TooManyDistinct);
     // Another client may take a key code between the plan and the change: plan again without
     // it, a few times.
     for (int commits = 0;;) {
@@ -222,7 +222,7 @@ std::optional<ClusterEnd> PlannedKeySession::bindExtras(const std::vector<Keysym
         const ExtraKeyPool::Allocation allocation =
             pool.allocate(extras, upcomingExtras(size_t(capacity)), levels);
         if (allocation.impossible)
-            return notTypeable(Untypeable::TooManyDistinct);
+            return notTypeable(capacity == 0 ? Untypeable::NoKey : Untypeable::TooManyDistinct);
         if (allocation.waitUntil) {
             // All taken: wait for the oldest to pass its grace; the wait is not the pace.
             const Clock::time_point start = Clock::now();
@@ -271,13 +271,7 @@ std::vector<PlannedKeySession::Step> PlannedKeySession::steps(const std::vector<
     std::vector<Press> presses;
     for (Keysym sym : keysyms) {
         const std::optional<Press> press = plan(sym);
-        // A shift key the plan needs must exist; without one the character would come out wrong.
-        if (!press ||
-            (press->shifts && (!m_planner || std::any_of(std::begin(shiftBits), std::end(shiftBits),
-                                                          [&](KeyPlanner::Shift s) {
-                                                              return (press->shifts & s) &&
-                                                                     !m_planner->shiftKey(s);
-                                                          }))))
+        if (!press)
             return {};
         presses.push_back(*press);
     }
@@ -292,51 +286,34 @@ std::vector<PlannedKeySession::Step> PlannedKeySession::steps(const std::vector<
         if (presses[i].extraLevel >= 0)
             steps.push_back({Step::Kind::Used, presses[i].keycode, presses[i].extraLevel});
     }
-    if (m_planner) {
-        for (int i = 0; i < 3; ++i) {
-            if (held & shiftBits[i])
-                steps.push_back({Step::Kind::ShiftUp, *m_planner->shiftKey(shiftBits[i]), i});
-        }
+    if (held) {
+        holdShifts(0, steps, held);
+        steps.pop_back(); // the pause follows: nothing to settle for
     }
     return steps;
 }
 
 ClusterEnd PlannedKeySession::run(const std::vector<Step> &steps)
 {
+    using Kind = Step::Kind;
     for (const Step &step : steps) {
-        switch (step.kind) {
-        case Step::Kind::ShiftDown:
-        case Step::Kind::ShiftUp: {
-            const bool down = step.kind == Step::Kind::ShiftDown;
-            m_backend->sendKey(step.keycode, down);
-            m_shiftDown[step.level] = down ? step.keycode : 0;
-            break;
-        }
-        case Step::Kind::KeyDown:
-            m_backend->sendKey(step.keycode, true);
-            break;
-        case Step::Kind::KeyUp:
-            m_backend->sendKey(step.keycode, false);
-            if (!m_backend->flush(false))
-                return lostEnd;
-            break;
-        case Step::Kind::Settle:
-            if (!m_backend->flush(false))
-                return lostEnd;
-            std::this_thread::sleep_for(modifierSettle);
-            break;
-        case Step::Kind::CheckStop:
-            if (!m_backend->flush(true))
-                return lostEnd;
-            if (m_stop.stop_requested()) {
-                releaseShifts();
-                m_backend->flush(false);
-                return stopped;
-            }
-            break;
-        case Step::Kind::Used:
+        const bool down = step.kind == Kind::ShiftDown || step.kind == Kind::KeyDown;
+        if (step.kind == Kind::Used) {
             m_backend->pool().markUsed(step.keycode, step.level);
-            break;
+            continue;
+        }
+        if (step.kind == Kind::ShiftDown || step.kind == Kind::ShiftUp)
+            m_shiftDown[step.level] = down ? step.keycode : 0;
+        if (step.keycode)
+            m_backend->sendKey(step.keycode, down);
+        if (!down && !m_backend->flush(step.kind == Kind::CheckStop))
+            return lostEnd;
+        if (step.kind == Kind::Settle)
+            std::this_thread::sleep_for(modifierSettle);
+        if (step.kind == Kind::CheckStop && m_stop.stop_requested()) {
+            releaseShifts();
+            m_backend->flush(false);
+            return stopped;
         }
     }
     return m_backend->flush(false) ? typed : lostEnd;

@@ -50,9 +50,11 @@ private:
         int extraLevel = -1; // an extra key's level, -1 for a key of the layout
     };
 
+    bool holds(KeyBackend::Keycode keycode) const;
     bool refresh();
     std::optional<Press> plan(Keysym keysym);
-    std::optional<ClusterEnd> bindExtras(const std::vector<Keysym> &keysyms, Clock::duration &waited);
+    std::optional<ClusterEnd> bindExtras(const std::vector<Keysym> &keysyms,
+                                         Clock::duration &waited);
     std::vector<Step> steps(const std::vector<Keysym> &keysyms);
     ClusterEnd run(const std::vector<Step> &steps);
     void holdShifts(unsigned shifts, std::vector<Step> &steps, unsigned &held) const;
@@ -66,7 +68,7 @@ private:
     std::uint64_t m_serial = 0;
     unsigned m_heldMods = 0, m_lockedMods = 0, m_capsMask = 0, m_shiftMask = 0, m_level3Mask = 0;
     KeyBackend::Keycode m_shiftDown[3] = {}; // the key held for each shift bit, or 0
-    std::vector<Keysym> m_upcoming;           // what the layout lacks in the prepared window
+    std::vector<Keysym> m_upcoming;          // what the layout lacks in the prepared window
     size_t m_upcomingPos = 0;
     std::stop_token m_stop;
     Clock::duration m_spent{};

@@ -36,9 +36,4 @@ std::vector<quint32> forText(QStringView text)
     return keysyms;
 }
 
-bool isRealKey(quint32 keysym)
-{
-    return keysym == XKB_KEY_Return || keysym == XKB_KEY_Tab;
-}
-
 } // namespace TextKeysyms

@@ -15,7 +15,4 @@ namespace TextKeysyms {
 /// The keysyms for the text, in order.
 std::vector<quint32> forText(QStringView text);
 
-/// Whether the keysym stands for a real key (Return, Tab) rather than a character.
-bool isRealKey(quint32 keysym);
-
 } // namespace TextKeysyms
