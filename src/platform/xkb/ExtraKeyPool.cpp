@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
 #include <set>
 
 ExtraKeyPool::ExtraKeyPool(bool wholeKeymap, std::function<Clock::time_point()> now,
@@ -82,6 +83,13 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
         }
         return false;
     };
+    // When each key code's slots (those this character does not need) are all past their grace:
+    // a key code given up whole takes the characters coming next on its other levels too.
+    std::map<Keycode, Clock::time_point> keycodeFree;
+    for (const Slot &s : m_slots) {
+        if (s.keysym && s.pressed && !pinned.contains(s.keysym))
+            keycodeFree[s.keycode] = std::max(keycodeFree[s.keycode], s.lastUsed + m_grace);
+    }
     // Lower is cheaper; -1: not to be taken now. A free level of a key code already written or
     // bound comes first, so a change spans as few key codes as it can.
     const auto rank = [&](size_t i, bool rideAlong) -> int {
@@ -96,10 +104,12 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
         if (pinned.contains(s.keysym))
             return -1;
         if (!s.pressed)
-            return coming.contains(s.keysym) ? (rideAlong ? -1 : 5) : 3;
+            return coming.contains(s.keysym) ? (rideAlong ? -1 : 6) : 3;
         if (now - s.lastUsed < m_grace)
             return -1;
-        return rideAlong && coming.contains(s.keysym) ? -1 : 4;
+        if (coming.contains(s.keysym))
+            return rideAlong ? -1 : 5;
+        return keycodeFree[s.keycode] <= now ? 4 : 5;
     };
     const auto take = [&](Keysym keysym, bool rideAlong) {
         int best = -1, bestRank = 0;
@@ -123,18 +133,19 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
     for (Keysym keysym : required) {
         if (placed(keysym) || take(keysym, false))
             continue;
-        // Everything reachable is pinned or within its grace: wait for the first to pass it.
+        // Everything reachable is pinned or within its grace: wait for the first key code to be
+        // past it whole.
         std::optional<Clock::time_point> first;
         for (size_t i = 0; i < m_slots.size(); ++i) {
             const Slot &s = m_slots[i];
             if (reachable(i) && !changed[i] && s.keysym && s.pressed &&
-                !pinned.contains(s.keysym) && (!first || s.lastUsed < *first))
-                first = s.lastUsed;
+                !pinned.contains(s.keysym) && (!first || keycodeFree[s.keycode] < *first))
+                first = keycodeFree[s.keycode];
         }
         if (!first)
             result.impossible = true;
         else
-            result.waitUntil = *first + m_grace;
+            result.waitUntil = *first;
         return result;
     }
     // Characters ahead of their turn are published no sooner than the change makes them.
