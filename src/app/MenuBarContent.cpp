@@ -47,6 +47,8 @@ MenuBarContent::MenuBarContent(AppState &state, QObject *parent)
     connect(&m_state, &AppState::hotkeyCommandChanged, this, recompute);
     connect(&m_state, &AppState::hotkeyOptionChanged, this, recompute);
     connect(&m_state, &AppState::hotkeyShiftChanged, this, recompute);
+    connect(&m_state, &AppState::untypedChanged, this, recompute);
+    connect(&m_state, &AppState::shortcutProblemChanged, this, recompute);
     rebuild();
 }
 
@@ -70,6 +72,11 @@ void MenuBarContent::rebuild()
         m_menu->addSeparator();
     }
 
+    if (const QString problem = m_state.shortcutProblem(); !problem.isEmpty()) {
+        addLine(problem, false);
+        m_menu->addSeparator();
+    }
+
     const KeyboardTap &tap = m_state.platform().tap;
     if (m_state.isTyping()) {
         addLine(tr("Typing..."), false);
@@ -81,6 +88,11 @@ void MenuBarContent::rebuild()
         addItem(tr("Keyloom Paste"), &MenuBarContent::togglePaste);
     } else {
         addItem(tr("Keyloom Paste  %1").arg(m_state.hotkeyDisplayString()), &MenuBarContent::togglePaste);
+    }
+    // Only here, in our own menu, does the user see which characters: they may be a secret's.
+    if (!m_state.isTyping() && !m_state.untypedCharacters().isEmpty()) {
+        addLine(tr("Cannot type here: %1").arg(m_state.untypedCharacters()), false);
+        addItem(tr("Type Anyway Without Them"), &MenuBarContent::typeAnyway);
     }
     m_menu->addSeparator();
 
@@ -185,6 +197,11 @@ void MenuBarContent::requestPermission()
 void MenuBarContent::togglePaste()
 {
     m_state.toggleTyping();
+}
+
+void MenuBarContent::typeAnyway()
+{
+    m_state.typeAnyway();
 }
 
 void MenuBarContent::stopTyping()

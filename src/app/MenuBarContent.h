@@ -45,6 +45,7 @@ private:
     void addLine(const QString &text, bool secondary);
     void requestPermission();
     void togglePaste();
+    void typeAnyway();
     void stopTyping();
     void clearClipboard();
     void openSettings();

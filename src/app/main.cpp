@@ -144,7 +144,8 @@ int main(int argc, char *argv[])
     QtClipboard clipboard(desktop.clipboardReader(), [&desktop] { return desktop.clearClipboard(); });
 
     // Loads the settings, registers both shortcuts and installs the tap.
-    AppState state(Platform{desktop.injector(), desktop.tap(), clipboard, desktop.trust()},
+    AppState state(Platform{desktop.injector(), desktop.tap(), clipboard, desktop.trust(),
+                            desktop.notifier()},
                    PreferenceStore::defaultPath());
 
     SettingsWindow settings(state);

@@ -3,12 +3,15 @@
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/KeyNames.h"
 #include "platform/AccessibilityTrust.h"
+#include "platform/Notifier.h"
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"
 
 #include <QSocketNotifier>
 
+#include <QDir>
 #include <QLocale>
+#include <QTextStream>
 
 #include <cmath>
 #include <variant>
@@ -153,6 +156,15 @@ AppState::AppState(Platform platform, const QString &storePath, std::shared_ptr<
     loadSettings();
     loadSnippets();
     m_isInitializing = false;
+    if (const QString kept = m_store.keptUnreadable(); !kept.isEmpty()) {
+        const QString where = QDir::toNativeSeparators(kept);
+        m_platform.notifier.notify(
+            tr("Keyloom could not read its settings"),
+            tr("What it could not read is kept in %1; the rest start from their defaults.")
+                .arg(where));
+        QTextStream(stderr) << "[Keyloom] The settings file could not be read; its content is kept in "
+                            << where << Qt::endl;
+    }
     setupHotkey();
 }
 
@@ -161,6 +173,7 @@ AppState::~AppState()
     // The tap goes first so no key press calls back into a half-destroyed state; the
     // runs are joined here (each restores the keyboard as its session closes).
     m_hotkeyManager->removeTap();
+    m_platform.tap.problemChanged = nullptr;
     for (auto &[id, run] : m_runs)
         run->requestStop();
     m_runs.clear();

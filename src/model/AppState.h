@@ -47,6 +47,12 @@ class AppState : public QObject {
     Q_PROPERTY(QString hotkeySpelledOut READ hotkeySpelledOut NOTIFY hotkeyDisplayStringChanged)
     Q_PROPERTY(QString prevHotkeySpelledOut READ prevHotkeySpelledOut NOTIFY
                    prevHotkeyDisplayStringChanged)
+    // The characters the last run could not type (only for our own windows: it may be a
+    // secret), and a line on why; empty once another run starts.
+    Q_PROPERTY(QString untypedCharacters READ untypedCharacters NOTIFY untypedChanged)
+    Q_PROPERTY(QString untypedSummary READ untypedSummary NOTIFY untypedChanged)
+    // What keeps the shortcuts from working where the desktop binds them, and what to do.
+    Q_PROPERTY(QString shortcutProblem READ shortcutProblem NOTIFY shortcutProblemChanged)
 
 public:
     /// Loads the store at storePath, registers both shortcuts and installs the tap.
@@ -111,6 +117,11 @@ public:
     bool stepBack();
     Q_INVOKABLE void advanceSnippet();
     Q_INVOKABLE void previousSnippet();
+    /// Types the text the last run could not, with the characters that cannot be typed left out.
+    Q_INVOKABLE void typeAnyway();
+    QString untypedCharacters() const { return m_untyped.characters; }
+    QString untypedSummary() const { return m_untypedSummary; }
+    QString shortcutProblem() const;
 
     // Shortcut registration.
     /// Hands the recorded shortcuts to the manager and installs the tap anew.
@@ -120,7 +131,7 @@ public:
     // Desktop services the views use.
     Q_INVOKABLE void requestAccessibilityPermission();
     Q_INVOKABLE bool isAccessibilityTrusted();
-    /// One line for the user on why a character cannot be typed.
+    /// Why characters cannot be typed here, for the user (never the characters).
     static QString untypeableText(Untypeable reason);
     Platform &platform() { return m_platform; }
     PreferenceStore &store() { return m_store; }
@@ -148,9 +159,8 @@ signals:
     void prevHotkeyDisplayStringChanged();
     /// A run's worker thread has finished and been reaped (completed or stopped).
     void typingTaskEnded();
-    /// The current run ended at a character that cannot be typed here; nothing after it was
-    /// typed, and list mode keeps its place.
-    void typingFailed(const QString &character, Untypeable reason);
+    void untypedChanged();
+    void shortcutProblemChanged();
 
 private:
     void drainFinishedRuns();
@@ -169,7 +179,8 @@ private:
     void setupHotkey();
     void applyShortcutsToManager();
     void startRun(quint64 runId, TypingRunParams params);
-    void runFinished(quint64 runId, const TypingEnd &end, bool listMode);
+    void setUntyped(const TypingEnd &end, QString text);
+    void runFinished(quint64 runId, const TypingEnd &end, bool listMode, QString text);
 
     Platform m_platform;
     PreferenceStore m_store;
@@ -196,6 +207,10 @@ private:
     // The stored snippet value that could not be read at start-up, kept until it is rescued.
     QVariant m_unreadableSnippets;
 
+    // What the last run could not type, and its text for typeAnyway().
+    Untyped m_untyped;
+    QString m_untypedSummary, m_untypedText;
+
     // typingTask: the id of the current run (also while its text is still being read from
     // the clipboard), 0 when idle. Stopped runs stay in
     // m_runs until their worker reports back, so stopping never waits for a thread.
@@ -209,6 +224,7 @@ private:
         TypingEnd end;
         bool listMode;
         bool largeText;
+        QString text; // of a run that could not type it
     };
     std::mutex m_finishedMutex;
     std::vector<FinishedRun> m_finishedRuns;

@@ -2,6 +2,7 @@
 
 #include "hotkey/HotkeyManager.h"
 #include "platform/Clipboard.h"
+#include "platform/Notifier.h"
 #include "typing/TypingRun.h"
 
 #include <QPointer>
@@ -39,14 +40,57 @@ QString AppState::untypeableText(Untypeable reason)
 {
     switch (reason) {
     case Untypeable::NoKey:
-        return tr("A character cannot be typed here: this layout has no key for it.");
+        return tr("The keyboard layout has no key for such characters, and no spare key is free.");
     case Untypeable::TooManyDistinct:
-        return tr("A character cannot be typed here: it needs more spare keys than there are.");
+        return tr("Such a character needs more spare keys than there are.");
     case Untypeable::KeymapRefused:
-        return tr("A character cannot be typed here: the desktop did not take the keymap change "
-                  "it needs.");
+        return tr("The desktop did not take the keymap change such characters need.");
     }
     return {};
+}
+
+void AppState::setUntyped(const TypingEnd &end, QString text)
+{
+    const bool failed = end.end.kind == ClusterEnd::Kind::NotTypeable;
+    if (!failed && m_untypedText.isEmpty())
+        return;
+    m_untyped = failed ? end.untyped : Untyped{};
+    m_untypedText = failed ? std::move(text) : QString();
+    m_untypedSummary.clear();
+    if (failed) {
+        const QString why = untypeableText(end.untyped.reason);
+        m_untypedSummary =
+            end.nothingTyped
+                ? tr("Nothing was typed. Characters that cannot be typed here: %n. %1", "",
+                     end.untyped.count)
+                      .arg(why)
+                : tr("Typing stopped at a character that cannot be typed here. %1").arg(why);
+        // Never the characters themselves: the service keeps a history, the text may be a secret.
+        const QString hint = tr("Choose \"Type Anyway Without Them\" in Keyloom's menu to type the rest.");
+        m_platform.notifier.notify(end.nothingTyped ? tr("Keyloom typed nothing")
+                                                    : tr("Keyloom stopped typing"),
+                                   m_untypedSummary + QLatin1Char(' ') + hint);
+        QTextStream(stderr) << "[Keyloom] " << m_untypedSummary << Qt::endl;
+    }
+    emit untypedChanged();
+}
+
+void AppState::typeAnyway()
+{
+    if (m_isTyping || m_untypedText.isEmpty())
+        return;
+    TypingRunParams params;
+    params.text = m_untypedText;
+    params.delayMs = m_typingSpeedMs;
+    params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
+    params.modifiers = hotkeyModifierFlags();
+    // A list run moves on only if the list still shows the snippet that was tried.
+    params.listMode = m_typingMode == TypingMode::Playlist && !m_snippets.isEmpty() &&
+                      m_snippets.at(std::clamp<qint64>(m_currentSnippetIndex, 0,
+                                                       m_snippets.size() - 1))
+                              .text == params.text;
+    params.leaveOut = true;
+    startRun(++m_lastRunId, std::move(params));
 }
 
 void AppState::setUpRunHandOver()
@@ -118,16 +162,19 @@ void AppState::toggleTyping(ReleaseWait release)
 
 void AppState::startRun(quint64 runId, TypingRunParams params)
 {
+    setUntyped({}, {});
     setIsTyping(true);
+    QString text = params.leaveOut ? QString() : params.text; // kept for typeAnyway()
     const bool listMode = params.listMode;
     const bool largeText = params.text.size() > largeTextUnits;
     // The end steps run on the main thread; the worker only hands them over, through a
     // mutex and an eventfd of ours: sanitizers cannot see the futexes inside Qt's own
     // cross-thread event queue. The destructor joins every run, so `this` outlives each worker.
-    auto finished = [this, runId, listMode, largeText](const TypingEnd &end) {
+    auto finished = [this, runId, listMode, largeText, text = std::move(text)](const TypingEnd &end) {
         {
             const std::lock_guard lock(m_finishedMutex);
-            m_finishedRuns.push_back({runId, end, listMode, largeText});
+            m_finishedRuns.push_back({runId, end, listMode, largeText,
+                                      end.end.kind == ClusterEnd::Kind::NotTypeable ? text : QString()});
         }
         const quint64 one = 1;
         [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
@@ -159,7 +206,7 @@ void AppState::drainFinishedRuns()
         finished.swap(m_finishedRuns);
     }
     for (const FinishedRun &run : finished) {
-        runFinished(run.runId, run.end, run.listMode);
+        runFinished(run.runId, run.end, run.listMode, run.text);
         // glibc keeps a freed multi-megabyte text in the heap otherwise.
 #ifdef __GLIBC__
         if (run.largeText)
@@ -168,7 +215,7 @@ void AppState::drainFinishedRuns()
     }
 }
 
-void AppState::runFinished(quint64 runId, const TypingEnd &end, bool listMode)
+void AppState::runFinished(quint64 runId, const TypingEnd &end, bool listMode, QString text)
 {
     // A stopped run reports back after a newer one may have started: its end steps
     // belong to no one, so only the current run may touch the state.
@@ -176,12 +223,7 @@ void AppState::runFinished(quint64 runId, const TypingEnd &end, bool listMode)
         // Only a text typed whole moves the list on.
         if (end.end.kind == ClusterEnd::Kind::Typed && listMode)
             advanceSnippet();
-        if (end.end.kind == ClusterEnd::Kind::NotTypeable) {
-            // Never the character itself: the text may be a secret.
-            QTextStream(stderr) << "[Keyloom] " << untypeableText(end.end.reason)
-                                << " Nothing after it was typed." << Qt::endl;
-            emit typingFailed(end.untyped, end.end.reason);
-        }
+        setUntyped(end, std::move(text));
         m_typingTask = 0;
         setIsTyping(false);
     }
@@ -230,23 +272,51 @@ void AppState::setupHotkey()
     // The manager belongs to this object, but the callbacks still hold it weakly.
     const QPointer<AppState> self(this);
     HotkeyManager &manager = *m_hotkeyManager;
-    manager.onHotkeyTriggered = [self] {
+    // Each callback only decides whether the press is ours, so the tap can answer it at once
+    // (on X11 the whole keyboard waits for that answer); the work, with the menu it changes
+    // and the settings it writes, follows from the event loop.
+    const auto later = [self](auto work) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, work = std::move(work)] {
+                if (self)
+                    work(*self);
+            },
+            Qt::QueuedConnection);
+    };
+    manager.onHotkeyTriggered = [self, later] {
         if (!self)
             return false;
         // Where the tap hears the keys go up itself, the run waits for that.
         auto released = self->m_platform.tap.releaseOfCurrentPress();
-        self->toggleTyping(released ? ReleaseWait{ReleaseWait::Kind::Signalled, std::move(released)}
-                                    : ReleaseWait{});
+        later([released = std::move(released)](AppState &state) {
+            state.toggleTyping(released ? ReleaseWait{ReleaseWait::Kind::Signalled, released}
+                                        : ReleaseWait{});
+        });
         return true;
     };
-    manager.onEscapePressed = [self] {
+    manager.onEscapePressed = [self, later] {
         if (!self || !self->isTyping())
             return false;
-        self->stopTyping();
+        later([](AppState &state) { state.stopTyping(); });
         return true;
     };
-    manager.onPrevTriggered = [self] { return self && self->stepBack(); };
+    m_platform.tap.problemChanged = [self] {
+        if (self)
+            emit self->shortcutProblemChanged();
+    };
+    manager.onPrevTriggered = [self, later] {
+        if (!self || self->m_typingMode != TypingMode::Playlist || self->m_snippets.isEmpty())
+            return false;
+        later([](AppState &state) { state.stepBack(); });
+        return true;
+    };
     manager.installTap();
+}
+
+QString AppState::shortcutProblem() const
+{
+    return m_platform.tap.problem();
 }
 
 void AppState::updateHotkey()

@@ -1,16 +1,57 @@
 #include "PreferenceStore.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 constexpr QFileDevice::Permissions ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 constexpr QFileDevice::Permissions ownerOnlyDir =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+// Keeps the file's bytes next to it under a dated name of their own, unless the same bytes are
+// kept already, and drops the oldest dated copies beyond the limit. Returns the new copy.
+QString keepUnreadable(const QString &path, int limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    const QFileInfo info(path);
+    const QDir dir = info.dir();
+    // ".unreadable" alone is an earlier version's one copy: compared, never removed.
+    const QString prefix = info.fileName() + QLatin1String(".unreadable");
+    for (const QString &name : dir.entryList({prefix + QLatin1Char('*')}, QDir::Files)) {
+        QFile kept(dir.filePath(name));
+        if (kept.open(QIODevice::ReadOnly) && kept.readAll() == bytes)
+            return {};
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // Names sort as the copies were made: a number past those of the same second.
+    const QString base = QStringLiteral("%1-%2-").arg(prefix, stamp);
+    int last = 0;
+    for (const QString &name : dir.entryList({base + QLatin1Char('*')}, QDir::Files))
+        last = std::max(last, QStringView(name).sliced(base.size()).toInt());
+    const QString target =
+        dir.filePath(base + QStringLiteral("%1").arg(last + 1, 3, 10, QLatin1Char('0')));
+    QFile copy(target);
+    // Owner-only from the start: the bytes may hold snippets, which may be secrets.
+    copy.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnlyFile);
+    if (!copy.isOpen() || copy.write(bytes) != bytes.size() || !copy.flush()) {
+        copy.remove();
+        return {};
+    }
+    copy.close();
+    QStringList dated = dir.entryList({prefix + QLatin1String("-*")}, QDir::Files, QDir::Name);
+    while (dated.size() > limit)
+        QFile::remove(dir.filePath(dated.takeFirst()));
+    return target;
+}
+
 } // namespace
 
 QString PreferenceStore::defaultPath()
@@ -24,12 +65,9 @@ PreferenceStore::PreferenceStore(const QString &path) : m_path(path)
 {
     makePrivate();
     m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-    if (m_settings->status() == QSettings::FormatError) {
-        // QSettings drops what it cannot parse at the next write; keep the original bytes.
-        const QString backup = m_path + QLatin1String(".unreadable");
-        if (!QFile::exists(backup) && QFile::copy(m_path, backup))
-            QFile::setPermissions(backup, ownerOnlyFile);
-    }
+    // QSettings drops what it cannot parse at the next write; keep the original bytes.
+    if (m_settings->status() == QSettings::FormatError)
+        m_keptUnreadable = keepUnreadable(m_path, keptUnreadableLimit);
 }
 
 void PreferenceStore::makePrivate()
@@ -62,9 +100,9 @@ void PreferenceStore::setValue(const QString &key, const QVariant &value)
     m_settings->sync();
     if (m_settings->status() == QSettings::AccessError && !m_failureReported) {
         m_failureReported = true;
-        std::fprintf(stderr,
-                     "[Keyloom] Cannot save settings to %s; changes are kept until Keyloom quits.\n",
-                     qPrintable(QDir::toNativeSeparators(m_path)));
+        std::fprintf(
+            stderr, "[Keyloom] Cannot save settings to %s; changes are kept until Keyloom quits.\n",
+            qPrintable(QDir::toNativeSeparators(m_path)));
         std::fflush(stderr);
     }
     emit written(key);

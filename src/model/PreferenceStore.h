@@ -19,6 +19,13 @@ public:
 
     QString path() const { return m_path; }
 
+    /// Where the file's unreadable content was kept at start-up; empty when it was readable, or
+    /// when the same content had been kept (and told of) before.
+    QString keptUnreadable() const { return m_keptUnreadable; }
+
+    /// How many distinct unreadable contents are kept, the newest ones.
+    static constexpr int keptUnreadableLimit = 5;
+
     /// The stored value, or an invalid variant when the key is missing.
     QVariant value(const QString &key) const;
     bool contains(const QString &key) const;
@@ -35,5 +42,6 @@ private:
 
     QString m_path;
     std::unique_ptr<QSettings> m_settings;
+    QString m_keptUnreadable;
     bool m_failureReported = false;
 };

@@ -7,7 +7,7 @@ class AccessibilityTrust {
 public:
     virtual ~AccessibilityTrust() = default;
 
-    /// Asked afresh each time; never cached.
+    /// Cheap to ask: the answer is kept until something can have changed it.
     virtual bool isTrusted() = 0;
 
     /// A short, concrete explanation of what is missing; empty when trusted.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stop_token>
 
 // Why a character cannot be typed here.
@@ -39,6 +40,21 @@ public:
     /// Whether the key state above is the keyboard's; where the desktop hides it (Wayland),
     /// a run learns of a release from its trigger or waits a settle instead.
     virtual bool seesKeys() const { return true; }
+
+    /// A quick test over a whole text: true when every character of it can be typed here as
+    /// things stand. False only means that untypeable() must be asked character by character.
+    virtual bool allTypeable(QStringView text)
+    {
+        (void)text;
+        return true;
+    }
+
+    /// Why this one character cannot be typed here, or nothing when it can.
+    virtual std::optional<Untypeable> untypeable(QStringView cluster)
+    {
+        (void)cluster;
+        return std::nullopt;
+    }
 
     /// Hint that these characters will be typed soon, so the session can prepare them in one go.
     virtual void prepare(QStringView upcoming) = 0;

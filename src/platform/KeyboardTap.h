@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <atomic>
@@ -45,6 +46,13 @@ public:
     /// Whether watch() can see Esc; where it cannot, a run stops only through the shortcut and the
     /// tray menu.
     virtual bool watchesEscape() const { return binding() == Binding::Grabbed; }
+
+    /// What keeps the shortcuts from working, and what the user can do, in one line; empty
+    /// while they work.
+    virtual QString problem() const { return {}; }
+
+    /// Called on the main thread whenever problem() changes.
+    std::function<void()> problemChanged;
 
     /// During a handler call: a flag the tap sets once the keys of that press are up, where it
     /// learns of releases itself; null where the run asks the key state instead.

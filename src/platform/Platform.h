@@ -4,6 +4,7 @@ class AccessibilityTrust;
 class Clipboard;
 class KeyInjector;
 class KeyboardTap;
+class Notifier;
 
 // The desktop services the core needs, owned by whoever creates the AppState
 // and outliving it.
@@ -12,4 +13,5 @@ struct Platform {
     KeyboardTap &tap;
     Clipboard &clipboard;
     AccessibilityTrust &trust;
+    Notifier &notifier;
 };

@@ -41,6 +41,15 @@ FormSection {
     }
 
     Label {
+        objectName: "shortcutProblem"
+        visible: text !== ""
+        text: section.appState.shortcutProblem
+        color: Theme.red
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+
+    Label {
         objectName: "shortcutHint"
         text: qsTr("Click a button, then press your desired key combination.")
         font.pixelSize: Theme.captionSize

@@ -5,6 +5,8 @@
 #include "platform/KeyCodes.h"
 #include "platform/KeyInjector.h"
 
+#include <QSet>
+
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -101,10 +103,37 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     pauser.pause(settle, stop);
 }
 
-TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
-                   double delayMs)
+Untyped untypeable(KeySession &session, const QString &text, std::stop_token stop)
 {
-    const TypingEnd stopped{{ClusterEnd::Kind::Stopped}, {}};
+    Untyped untyped;
+    if (session.allTypeable(text))
+        return untyped;
+    // The menu shows the first of them; a few dozen say enough.
+    constexpr qsizetype shown = 40;
+    QSet<QStringView> seen;
+    GraphemeWalker walker(text);
+    for (int n = 0; const std::optional<QStringView> cluster = walker.next(); ++n) {
+        if (n % 4096 == 0 && stop.stop_requested())
+            return {};
+        const std::optional<Untypeable> reason = ownKey(*cluster) ? std::nullopt
+                                                                   : session.untypeable(*cluster);
+        if (!reason)
+            continue;
+        if (untyped.count++ == 0)
+            untyped.reason = *reason;
+        if (seen.size() < shown && !seen.contains(*cluster)) {
+            seen.insert(*cluster);
+            untyped.characters += (untyped.characters.isEmpty() ? QString() : QStringLiteral(" ")) +
+                                  cluster->toString();
+        }
+    }
+    return untyped;
+}
+
+TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
+                   double delayMs, bool leaveOut)
+{
+    const TypingEnd stopped{{ClusterEnd::Kind::Stopped}, {}, false};
     const std::chrono::nanoseconds pause = pauseAfterCharacter(delayMs);
     const QStringView all(text);
     GraphemeWalker walker(text);
@@ -123,9 +152,12 @@ TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QS
         }
         const std::optional<quint16> key = ownKey(*cluster);
         const ClusterEnd end = key ? session.pressKey(*key) : session.typeCluster(*cluster);
+        if (end.kind == ClusterEnd::Kind::NotTypeable && leaveOut)
+            continue; // the user chose to have these left out
+        if (end.kind == ClusterEnd::Kind::NotTypeable)
+            return {end, {1, cluster->toString(), end.reason}, false};
         if (end.kind != ClusterEnd::Kind::Typed)
-            return {end,
-                    end.kind == ClusterEnd::Kind::NotTypeable ? cluster->toString() : QString()};
+            return {end, {}, false};
         const std::chrono::nanoseconds spent = session.takeTimeSpent();
         if (!pauser.pause(spent < pause ? pause - spent : std::chrono::nanoseconds::zero(), stop))
             return stopped;

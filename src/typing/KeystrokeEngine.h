@@ -11,11 +11,19 @@
 
 class Pauser;
 
+// The characters of a text that cannot be typed here.
+struct Untyped {
+    int count = 0;      // characters, each occurrence counted
+    QString characters; // each distinct one once, in order, space-separated
+    Untypeable reason = Untypeable::NoKey; // why the first cannot
+};
+
 // How typing a text ended: typed whole, stopped, the desktop lost, or at a character that
 // cannot be typed here (then nothing after it is typed either, so the text has no hole).
 struct TypingEnd {
     ClusterEnd end;
-    QString untyped; // the character not typed, with NotTypeable
+    Untyped untyped;           // with NotTypeable: what was not typed
+    bool nothingTyped = false; // with NotTypeable: found before the first character
 };
 
 namespace KeystrokeEngine {
@@ -41,8 +49,12 @@ std::chrono::nanoseconds pauseAfterCharacter(double delayMs);
 void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop, quint16 keyCode,
                        quint64 modifiers, const ReleaseWait &wait = {});
 
-/// Types the text one key press per user-perceived character, pausing after each; stops on request.
+/// What of the text cannot be typed here; nothing counted once a stop is requested.
+Untyped untypeable(KeySession &session, const QString &text, std::stop_token stop);
+
+/// Types the text one key press per user-perceived character, pausing after each; stops on
+/// request. A character that cannot be typed ends it, or with leaveOut is passed over.
 TypingEnd typeText(KeySession &session, Pauser &pauser, std::stop_token stop, QString text,
-                   double delayMs);
+                   double delayMs, bool leaveOut = false);
 
 } // namespace KeystrokeEngine

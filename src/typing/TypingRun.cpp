@@ -14,7 +14,7 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
           // The default 50 us timer slack comes on top of every pause: 1 % of the pace at 5 ms.
           prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
           // No session: the desktop cannot be reached.
-          TypingEnd end{{ClusterEnd::Kind::Lost}, {}};
+          TypingEnd end{{ClusterEnd::Kind::Lost}, {}, false};
           {
               // The session belongs to this thread (an X connection is not shared) and
               // must be gone, keys released and keymap restored, before anyone hears
@@ -24,10 +24,17 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
                   session->watchStop(stop);
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,
                                                      params.modifiers, params.release);
-                  end = KeystrokeEngine::typeText(*session, pauser, stop, params.text,
-                                                  params.delayMs);
+                  // Nothing is typed of a text with characters that cannot arrive, unless the
+                  // user asked for them to be left out.
+                  const Untyped untyped = params.leaveOut ? Untyped{}
+                                          : KeystrokeEngine::untypeable(*session, params.text, stop);
+                  if (untyped.count > 0)
+                      end = {{ClusterEnd::Kind::NotTypeable, untyped.reason}, untyped, true};
+                  else
+                      end = KeystrokeEngine::typeText(*session, pauser, stop, params.text,
+                                                      params.delayMs, params.leaveOut);
                   if (stop.stop_requested())
-                      end = {{ClusterEnd::Kind::Stopped}, {}};
+                      end = {{ClusterEnd::Kind::Stopped}, {}, false};
               }
           }
           if (finished)

@@ -20,6 +20,7 @@ struct TypingRunParams {
     quint64 modifiers = 0;
     bool listMode = false;
     ReleaseWait release = {};
+    bool leaveOut = false; // characters that cannot be typed are passed over, not checked first
 };
 
 // One typing run on a worker thread of its own: wait for the shortcut's keys to

@@ -2,7 +2,9 @@
 #include "StateFixture.h"
 #include "hotkey/HotkeyManager.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 
@@ -92,6 +94,12 @@ private slots:
         state.setCurrentSnippetIndex(1);
         f.state.reset();
 
+        // Upper-case ids, as stored files have them.
+        const QRegularExpression id(u"\\\\\"id\\\\\":\\\\\"([0-9A-Fa-f-]{36})"_s);
+        const QString file = QString::fromUtf8(contents(f.path()));
+        QCOMPARE(file.count(id), 2);
+        for (const QRegularExpressionMatch &m : id.globalMatch(file))
+            QCOMPARE(m.captured(1), m.captured(1).toUpper());
         const auto reloaded = f.load();
         QCOMPARE(reloaded->typingSpeedMs(), 12.5);
         QCOMPARE(reloaded->hotkeySpelledOut(), u"Ctrl+Shift+K"_s);
@@ -184,6 +192,37 @@ private slots:
         if (earlierRescue.isValid())
             QCOMPARE(storedValue(f, u"snippetsUnreadable"_s), earlierRescue);
         QCOMPARE(f.load()->snippets().size(), 1);
+    }
+
+    // Each distinct unreadable file is kept byte for byte, owner-only, and told of once; the
+    // newest few stay.
+    void unreadableFilesAreKeptEachOnce()
+    {
+        StateFixture f;
+        const QDir dir = QFileInfo(f.path()).dir();
+        QList<QByteArray> written, kept;
+        const int limit = PreferenceStore::keptUnreadableLimit;
+        for (int i = 0; i < limit + 3; ++i) {
+            // The second content twice: kept and told of once.
+            const QByteArray broken =
+                "[General\nsnippets=" + QByteArray::number(std::max(i - 1, 0));
+            if (QFile out(f.path()); out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                out.write(broken);
+            f.fake.notifier.shown.clear();
+            f.state = f.load();
+            QCOMPARE(f.fake.notifier.shown.size(), int(!written.contains(broken)));
+            if (!written.contains(broken))
+                written << broken;
+            kept.clear();
+            for (QString name :
+                 dir.entryList({u"k.conf.unreadable-*"_s}, QDir::Files, QDir::Name)) {
+                name = dir.filePath(name);
+                const bool shared =
+                    QFileInfo(name).permissions() & (QFile::ReadGroup | QFile::ReadOther);
+                kept << (shared ? "not private" : contents(name));
+            }
+            QCOMPARE(kept, written.mid(std::max<qsizetype>(0, written.size() - limit)));
+        }
     }
 
     void fileAndFolderArePrivate()
@@ -369,8 +408,8 @@ private slots:
         QFETCH(bool, failed);
         Fixture f(snippets, index, file);
         f.fake.injector.untypeable = u"\u2717"_s;
+        f.fake.injector.untypeableLate = true;
         f.fake.clipboard.content = clipboard;
-        QSignalSpy failures(f.state.get(), &AppState::typingFailed);
         f.state->setTypingSpeedMs(12.5);
         QSignalSpy typing(f.state.get(), &AppState::isTypingChanged);
         QVERIFY(f.pressMain());
@@ -382,7 +421,7 @@ private slots:
         QCOMPARE(f.fake.recorder.typedText(), typed);
         QCOMPARE(f.fake.recorder.sessionsClosed.load(), typed.isEmpty() ? 0 : 1);
         QCOMPARE(f.state->currentSnippetIndex(), after);
-        QCOMPARE(failures.count(), int(failed));
+        QCOMPARE(f.fake.notifier.shown.size(), int(failed));
         if (!typed.isEmpty())
             QCOMPARE(f.fake.recorder.steps().last(), u"pause 12500000"_s);
     }

@@ -28,16 +28,17 @@ const QString p0 = u"pause 0"_s, p5 = u"pause 5000000"_s, p20 = u"pause 20000000
 const QString thumbs = u"👍🏽"_s;
 
 struct RunRow {
-    bool session;
-    quint64 modifiers;
-    QList<quint16> held; // let go in this order, one per poll
-    int stopAt;          // the pause in which the run is stopped; -1: never
-    QStringList steps;
-    QList<quint16> queries;
+    bool session = true;
+    quint64 modifiers = 0;
+    QList<quint16> held = {}; // let go in this order, one per poll
+    int stopAt = -1;          // the pause in which the run is stopped; -1: never
+    QStringList steps = {};
+    QList<quint16> queries = {};
     ReleaseWait::Kind wait = ReleaseWait::Kind::ShortcutKeys;
     bool seesKeys = true;
     int signalAfter = 0; // polls before a reported release; -1: never
     QString untypeable = {};
+    bool late = false, leaveOut = false; // found only when typed; passed over
 };
 
 // The Unicode Consortium's cases (package unicode-data), but for characters Qt cannot know.
@@ -190,9 +191,16 @@ private slots:
         row("stopped in the settle pause", cc, {}, 1, {p20}, ccKeys);
         row("stopped while typing", cc, {}, 2, QStringList{p20} << press("h") << p30, ccKeys);
         row("no session", cc, {}, -1, {}, {}, false);
-        // Nothing after a character that cannot be typed: the text gets no hole.
-        QTest::newRow("not typeable")
-            << RunRow{true, cc, {}, -1, {p20}, ccKeys, {}, true, 0, u"h"_s};
+        // A character that cannot be typed: nothing typed when the check finds it, nothing
+        // after it when only typing does; passed over when the user chose so.
+        const auto untypeable = [&](const char *name, const char *c, bool late, bool leaveOut,
+                                    QStringList steps) {
+            QTest::newRow(name) << RunRow{
+                true, cc, {}, -1, steps, ccKeys, {}, true, 0, QString::fromUtf8(c), late, leaveOut};
+        };
+        untypeable("not typeable", "h", false, false, {p20});
+        untypeable("not typeable, found late", "i", true, false, {p20, press("h")[0], p30});
+        untypeable("left out", "h", false, true, {p20, press("i")[0], p30});
 
         // A command's keys are unknown; a reported release is waited on; a hidden keyboard is not.
         using K = ReleaseWait::Kind;
@@ -220,11 +228,13 @@ private slots:
         rig.recorder.with([&](Recorded &d) { d.down = r.held; });
         rig.pauser->hold();
         rig.injector.untypeable = r.untypeable;
+        rig.injector.untypeableLate = r.late;
         std::promise<std::pair<TypingEnd, int>> finished;
         std::future<std::pair<TypingEnd, int>> result = finished.get_future();
         rig.injector.seesKeys = r.seesKeys;
         const auto released = std::make_shared<std::atomic<bool>>(r.signalAfter == 0);
-        const TypingRunParams params{u"hi"_s, 30.0, 41, r.modifiers, false, {r.wait, released}};
+        const TypingRunParams params{u"hi"_s,   30.0, 41, r.modifiers, false, {r.wait, released},
+                                     r.leaveOut};
         TypingRun run(rig.injector, *rig.pauser, params, [&](const TypingEnd &end) {
             finished.set_value({end, rig.recorder.sessionsClosed.load()});
         });
@@ -241,11 +251,13 @@ private slots:
         QCOMPARE(result.wait_for(20s), std::future_status::ready);
         const auto [end, closed] = result.get();
         using K = ClusterEnd::Kind;
-        QCOMPARE(end.end.kind, !r.session            ? K::Lost
-                               : r.stopAt >= 0       ? K::Stopped
-                               : r.untypeable.size() ? K::NotTypeable
-                                                     : K::Typed);
-        QCOMPARE(end.untyped, r.untypeable);
+        const bool failed = r.untypeable.size() && !r.leaveOut;
+        QCOMPARE(end.end.kind, !r.session      ? K::Lost
+                               : r.stopAt >= 0 ? K::Stopped
+                               : failed        ? K::NotTypeable
+                                               : K::Typed);
+        QCOMPARE(end.untyped.characters, failed ? r.untypeable : QString());
+        QCOMPARE(end.nothingTyped, failed && !r.late);
         QCOMPARE(closed, int(r.session));
         QCOMPARE(rig.recorder.steps(), r.steps);
         QCOMPARE(rig.recorder.data().queries, r.queries);

@@ -5,9 +5,11 @@
 #include "platform/KeyCodes.h"
 #include "platform/KeyInjector.h"
 #include "platform/KeyboardTap.h"
+#include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "typing/Pauser.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <atomic>
@@ -59,6 +61,11 @@ public:
                     d.prepared.append({d.typed.size(), text.toString()});
                 });
             }
+            bool allTypeable(QStringView) override { return m_r.untypeableLate; }
+            std::optional<Untypeable> untypeable(QStringView text) override
+            {
+                return text == m_r.untypeable ? std::optional(Untypeable::NoKey) : std::nullopt;
+            }
             ClusterEnd typeCluster(QStringView text) override
             {
                 if (text == m_r.untypeable)
@@ -70,11 +77,9 @@ public:
             }
             ClusterEnd pressKey(quint16 key) override
             {
-                const QString own = key == KeyCode::Return ? QStringLiteral("\n")
-                                    : key == KeyCode::Tab  ? QStringLiteral("\t")
-                                                           : QString();
                 m_r.with([&](Recorded &d) {
-                    d.steps << QStringLiteral("key %1").arg(key), d.typed += own;
+                    d.steps << QStringLiteral("key %1").arg(key);
+                    d.typed += key == KeyCode::Return ? u'\n' : key == KeyCode::Tab ? u'\t' : u'?';
                 });
                 return {};
             }
@@ -87,7 +92,8 @@ public:
     }
 
     bool failToOpen = false;
-    QString untypeable; // a character that sessions report as not typeable
+    QString untypeable;          // a character that sessions report as not typeable
+    bool untypeableLate = false; // only when it is typed, not when the text is checked first
     std::atomic<bool> seesKeys = true;
     std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
     std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character
@@ -163,7 +169,13 @@ public:
     }
     Binding binding() const override { return bindingMode; }
     /// A key-down; answers whether it was swallowed.
-    bool press(quint16 keyCode, quint64 flags) { return m_handler && m_handler(keyCode, flags); }
+    /// What the press leads to is done once control is back in the event loop, here at once.
+    bool press(quint16 keyCode, quint64 flags)
+    {
+        const bool swallowed = m_handler && m_handler(keyCode, flags);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        return swallowed;
+    }
 
     Binding bindingMode = Binding::Grabbed;
 
@@ -192,6 +204,13 @@ public:
     int requests = 0;
 };
 
+// Notifications as "summary: body".
+class FakeNotifier final : public Notifier {
+public:
+    void notify(const QString &title, const QString &body) override { shown << title + ": " + body; }
+    QStringList shown;
+};
+
 // Everything an AppState needs, wired together.
 struct FakePlatform {
     FakeKeyInjector injector;
@@ -199,7 +218,8 @@ struct FakePlatform {
     FakeKeyboardTap tap;
     FakeClipboard clipboard;
     FakeTrust trust;
+    FakeNotifier notifier;
     std::shared_ptr<FakePauser> pauser = std::make_shared<FakePauser>(recorder);
 
-    Platform platform() { return Platform{injector, tap, clipboard, trust}; }
+    Platform platform() { return Platform{injector, tap, clipboard, trust, notifier}; }
 };

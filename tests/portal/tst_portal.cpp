@@ -58,9 +58,11 @@ public:
         m_bus.send(m.createReply(QVariant::fromValue(QDBusObjectPath(request))));
         QDBusMessage response =
             QDBusMessage::createSignal(request, u"org.freedesktop.portal.Request"_s, u"Response"_s);
-        return m_bus.send(response << 0u << results);
+        return m_bus.send(response << (m.member() == u"BindShortcuts" ? bindAnswer : 0u)
+                                   << results);
     }
     std::mutex mutex;
+    uint bindAnswer = 0; // 2: the desktop did not bind them
     QList<Bind> binds;
     QStringList closed;
 
@@ -73,7 +75,14 @@ class TapSpy final : public KeyboardTap {
 public:
     using Code = std::optional<quint16>;
     using Flag = std::shared_ptr<const std::atomic<bool>>;
-    explicit TapSpy(PortalShortcutTap &tap) : m_tap(tap) {}
+    explicit TapSpy(PortalShortcutTap &tap) : m_tap(tap)
+    {
+        m_tap.problemChanged = [this] {
+            if (problemChanged)
+                problemChanged();
+        };
+    }
+    QString problem() const override { return m_tap.problem(); }
     bool install(Handler h) override
     {
         return m_tap.install([this, h](quint16 key, quint64 flags) {
@@ -170,7 +179,7 @@ private slots:
         QVERIFY(PortalShortcutTap::available(QDBusConnection(u"client"_s)));
         m_spy = std::make_unique<TapSpy>(*m_tap);
         m_state = std::make_unique<AppState>(
-            Platform{m_fake.injector, *m_spy, m_fake.clipboard, m_fake.trust},
+            Platform{m_fake.injector, *m_spy, m_fake.clipboard, m_fake.trust, m_fake.notifier},
             m_dir.filePath(u"k.conf"_s), m_fake.pauser);
         QTRY_VERIFY(!lastBind().session.isEmpty());
         m_state->addSnippet(u"hi"_s);
@@ -241,14 +250,17 @@ private slots:
         QTest::addColumn<KeyCombo>("main");
         QTest::addColumn<KeyCombo>("previous");
         QTest::addColumn<QStringList>("bound");
-        const auto row = [](KeyCombo main, KeyCombo previous, const char *bound) {
-            QTest::newRow(bound) << main << previous << QString::fromLatin1(bound).split(u',');
+        QTest::addColumn<uint>("answer"); // the desktop's to the binding
+        const auto row = [](KeyCombo main, KeyCombo previous, const char *bound, uint answer = 0) {
+            QTest::newRow(bound) << main << previous << QString::fromLatin1(bound).split(u',')
+                                 << answer;
         };
         row({96, shift}, {96, ctrl | shift}, "type SHIFT+F5,previous CTRL+SHIFT+F5");
         row({0, alt | shift}, {18, logo}, "type ALT+SHIFT+a,previous LOGO+1");
         row({49, ctrl}, {50, ctrl | alt}, "type CTRL+space,previous CTRL+ALT+grave");
-        row({36, logo}, {52, ctrl}, "type LOGO+Return,previous "); // 52 names no key
-        row({123, ctrl}, {123, ctrl}, "type CTRL+Left");           // the same twice: one
+        row({36, logo}, {52, ctrl}, "type LOGO+Return,previous ");     // 52 names no key
+        row({123, ctrl}, {123, ctrl}, "type CTRL+Left");               // the same twice: one
+        row({12, ctrl}, {13, ctrl}, "type CTRL+q,previous CTRL+w", 2); // shown until bound
         row({41, ctrl | logo}, {41, ctrl | alt | logo},
             "type CTRL+LOGO+semicolon,previous CTRL+ALT+LOGO+semicolon"); // the defaults
     }
@@ -257,6 +269,8 @@ private slots:
         QFETCH(KeyCombo, main);
         QFETCH(KeyCombo, previous);
         QFETCH(QStringList, bound);
+        QFETCH(uint, answer);
+        portal([&](FakePortal &p) { return p.bindAnswer = answer; });
         const FakePortal::Bind before = lastBind();
         for (const auto &[prefix, c] :
              {std::pair{"hotkey", main}, std::pair{"prevHotkey", previous}}) {
@@ -271,6 +285,7 @@ private slots:
         QTRY_VERIFY(lastBind().session != before.session);
         QCOMPARE(lastBind().shortcuts, bound);
         QTRY_VERIFY(portal([&](FakePortal &p) { return p.closed.contains(before.session); }));
+        QTRY_COMPARE(m_state->shortcutProblem().contains(u"did not bind"_s), answer != 0);
     }
 
     // Our own windows' scan codes are evdev codes plus 8, as X keycodes.

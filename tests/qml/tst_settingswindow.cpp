@@ -218,6 +218,18 @@ private slots:
         QCOMPARE(f.preview()->previewText(), shown.first());
     }
 
+    // A snippet's ends lose blanks and line ends of every kind, and nothing else.
+    void snippetTextIsTrimmed()
+    {
+        const std::pair<QString, QString> cases[] = {
+            {u"\t\n\v\f\r x \u0085\u2028\u2029"_s, u"x"_s},
+            {u"\u00A0\u1680\u2000\u2005\u200A\u202F\u205Fx\u3000"_s, u"x"_s},
+            {u"\u200Bx\u0301\uFEFF"_s, u"\u200Bx\u0301\uFEFF"_s}, // format characters, marks
+            {u" a \u3000\n b "_s, u"a \u3000\n b"_s}};
+        for (const auto &[text, kept] : cases)
+            QCOMPARE(SnippetListModel::trimmed(text), kept);
+    }
+
     void addSnippet_data()
     {
         QTest::addColumn<QString>("typed"); // "\n" is typed as Shift+Return

@@ -1,6 +1,8 @@
 // The program on a headless sway (sway.sh), driven by its command line as a desktop's own
 // shortcut would drive it, typing into real receivers: a terminal in raw mode, a Qt field on
 // Wayland and one under Xwayland. The text comes through the Wayland clipboard.
+#include "QtFieldOutput.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -80,16 +82,13 @@ public:
                                      ? QStringLiteral("[app_id=\"^x11_qtfield$\"]")
                                      : QStringLiteral("[class=\"^x11_qtfield$\"]");
         return inSession(QStringLiteral("focus"), {criteria}) == 0 &&
-               waitFor([&] { return poll(), m_ready; }, 60000);
+               waitFor([&] { return poll(), m_out.ready; }, 60000);
     }
-    QString text() { return poll(), m_text; }
+    QString text() { return poll(), m_out.text; }
     // The modifiers the Qt field's toolkit believes are down; -1 until it answers.
     int modifiers()
     {
-        m_modifiers = -1;
-        m_process.write("\n");
-        waitFor([&] { return poll(), m_modifiers >= 0; }, 10000);
-        return m_modifiers;
+        return m_out.askModifiers(m_process, [](auto done) { waitFor(done, 10000); });
     }
 
 private:
@@ -97,24 +96,17 @@ private:
     {
         if (m_terminal) {
             QFile file(m_output);
-            m_ready = QFile::exists(m_output + QStringLiteral(".ready"));
+            m_out.ready = QFile::exists(m_output + QStringLiteral(".ready"));
             if (file.open(QIODevice::ReadOnly))
-                m_text = QString::fromUtf8(file.readAll());
+                m_out.text = QString::fromUtf8(file.readAll());
         }
-        while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
-            m_ready |= line == "READY";
-            if (line.startsWith("T "))
-                m_text = QString::fromUtf8(QByteArray::fromHex(line.mid(2)));
-            else if (line.startsWith("M "))
-                m_modifiers = line.mid(2).toInt();
-        }
+        m_out.read(m_process);
     }
 
     QProcess m_process;
-    bool m_terminal = false, m_ready = false;
-    QString m_output, m_text;
-    int m_modifiers = -1;
+    bool m_terminal = false;
+    QString m_output;
+    QtFieldOutput m_out;
 };
 
 // The program in the session, with settings of its own; its settings are read at start.
@@ -173,129 +165,124 @@ Q_DECLARE_METATYPE(Receiver)
 class TestWayland : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void textsArriveExactly_data();
-    void textsArriveExactly();
-    void commandsStopAndStepBack();
+    void initTestCase()
+    {
+        if (const QString reason = stateValue(QStringLiteral("SKIP")); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QVERIFY2(!stateValue(QStringLiteral("SWAYSOCK")).isEmpty(), "no sway fixture");
+        // The session's user may not reach the build tree: it runs copies from its stage.
+        for (const QString &path : {env("KEYLOOM_QTFIELD"), env("KEYLOOM_RAWSINK"), env("KEYLOOM_BIN")}) {
+            const QString copy = stateValue(QStringLiteral("STAGE")) + path.mid(path.lastIndexOf(u'/'));
+            QFile::remove(copy);
+            QVERIFY(QFile::copy(path, copy));
+            QVERIFY(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ReadOther |
+                                                    QFile::ExeOther));
+        }
+    }
+
+    void textsArriveExactly_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Receiver>("receiver");
+        QTest::addColumn<double>("delay");
+        const QList<std::pair<const char *, QString>> texts = {
+            {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
+                                     "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
+            {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
+            {"cjk", QStringLiteral("日本語のテキスト、中文、한국어")},
+            {"emoji", QStringLiteral(
+                          "👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
+                          "🇩🇪")},
+            {"tab, newline", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\n")},
+            {"2000 characters", QStringLiteral("Grüße Ελληνικά Русский 日本語 👍🏽 e\u0301 {[(<>)]} "
+                                               "~^`|\\ ab")
+                                    .repeated(40)},
+        };
+        for (const auto &[client, name] : {std::pair{Receiver::Terminal, "terminal"},
+                                           {Receiver::QtWayland, "qt wayland"},
+                                           {Receiver::QtXwayland, "qt xwayland"}})
+            for (const auto &[textName, text] : texts)
+                QTest::addRow("%s, %s, 5 ms", textName, name) << text << client << 5.0;
+        for (const auto &[client, name] :
+             {std::pair{Receiver::Terminal, "terminal"}, {Receiver::QtWayland, "qt wayland"}})
+            for (const int i : {0, 3})
+                QTest::addRow("%s, %s, 30 ms", texts[i].first, name) << texts[i].second << client << 30.0;
+    }
+
+    void textsArriveExactly()
+    {
+        QFETCH(QString, text);
+        QFETCH(Receiver, receiver);
+        QFETCH(double, delay);
+        if (delay != m_delay) {
+            m_delay = -1;
+            QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, delay}}));
+            m_delay = delay;
+        }
+        Client client;
+        QVERIFY2(client.start(receiver), "the receiver did not start or take the focus");
+        QVERIFY(typeThroughClipboard(text));
+        // Return reaches a raw terminal as CR.
+        const QString expected =
+            receiver == Receiver::Terminal ? QString(text).replace(u'\n', u'\r') : text;
+        waitFor([&] { return client.text().size() >= expected.size(); }, 120000);
+        QCOMPARE(client.text(), expected);
+        // A typist that exits with a modifier down leaves the client believing it held.
+        if (receiver != Receiver::Terminal)
+            QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
+        // A plain letter after the run arrives as it is: no shift, compose or control left over.
+        QCOMPARE(inSession(QStringLiteral("run"), {QStringLiteral("wtype"), QStringLiteral("z")}), 0);
+        waitFor([&] { return client.text().size() > expected.size(); }, 30000);
+        QCOMPARE(client.text(), expected + u'z');
+    }
+
+    // The shortcut again stops a run; in list mode the previous-snippet command steps back.
+    void commandsStopAndStepBack()
+    {
+        m_delay = -1;
+        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
+        Client client;
+        QVERIFY(client.start(Receiver::QtWayland));
+        const QString long_ = QStringLiteral("abcdefghij").repeated(30);
+        QVERIFY(typeThroughClipboard(long_));
+        QVERIFY(waitFor([&] { return client.text().size() >= 5; }, 60000));
+        QCOMPARE(Keyloom::command(QStringLiteral("--toggle")), 0);
+        QTest::qWait(1000);
+        const QString stopped = client.text();
+        QTest::qWait(1500);
+        QCOMPARE(client.text(), stopped);
+        QVERIFY2(stopped.size() < long_.size() && long_.startsWith(stopped), qPrintable(stopped));
+        QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
+
+        QVERIFY(m_keyloom.start({{u"typingMode"_s, u"playlist"_s},
+                                 {u"snippets"_s, QByteArray(R"([{"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A01","text":"one "},)"
+                                                            R"({"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A02","text":"two "}])")}}));
+        Client list;
+        QVERIFY(list.start(Receiver::QtWayland));
+        for (const QString &option : {u"--toggle"_s, u"--toggle"_s, u"--previous"_s, u"--toggle"_s}) {
+            const qsizetype before = list.text().size();
+            QCOMPARE(Keyloom::command(option), 0);
+            // Once the text is in, the run ends within milliseconds; the next toggle must not stop it.
+            if (option == u"--toggle")
+                QVERIFY(waitFor([&] { return list.text().size() >= before + 4; }, 60000));
+            QTest::qWait(1000);
+        }
+        QCOMPARE(list.text(), u"one two two "_s);
+
+        // Ended by a signal with Shift held: the keys are let go first.
+        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
+        Client shifted;
+        QVERIFY(shifted.start(Receiver::QtWayland));
+        QVERIFY(typeThroughClipboard(u"ABCDEFGHIJ"_s.repeated(30)));
+        QVERIFY(waitFor([&] { return shifted.text().size() >= 5; }, 60000));
+        m_keyloom.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(shifted.modifiers(), 0, 10000);
+    }
 
 private:
     Keyloom m_keyloom;
     double m_delay = -1;
 };
-
-void TestWayland::initTestCase()
-{
-    if (const QString reason = stateValue(QStringLiteral("SKIP")); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
-    QVERIFY2(!stateValue(QStringLiteral("SWAYSOCK")).isEmpty(), "no sway fixture");
-    // The session's user may not reach the build tree: it runs copies from its stage.
-    for (const QString &path : {env("KEYLOOM_QTFIELD"), env("KEYLOOM_RAWSINK"), env("KEYLOOM_BIN")}) {
-        const QString copy = stateValue(QStringLiteral("STAGE")) + path.mid(path.lastIndexOf(u'/'));
-        QFile::remove(copy);
-        QVERIFY(QFile::copy(path, copy));
-        QVERIFY(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ReadOther |
-                                                QFile::ExeOther));
-    }
-}
-
-void TestWayland::textsArriveExactly_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<Receiver>("receiver");
-    QTest::addColumn<double>("delay");
-    const QList<std::pair<const char *, QString>> texts = {
-        {"ascii", QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
-                                 "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")},
-        {"european", QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź Čeština őű șț")},
-        {"cjk", QStringLiteral("日本語のテキスト、中文、한국어")},
-        {"emoji", QStringLiteral(
-                      "👍🏽 👋🏿 👨‍👩‍👧‍👦 🧑🏻‍💻 🏳️‍🌈 "
-                      "🇩🇪")},
-        {"tab, newline", QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\n")},
-        {"2000 characters", QStringLiteral("Grüße Ελληνικά Русский 日本語 👍🏽 e\u0301 {[(<>)]} "
-                                           "~^`|\\ ab")
-                                .repeated(40)},
-    };
-    for (const auto &[client, name] : {std::pair{Receiver::Terminal, "terminal"},
-                                       {Receiver::QtWayland, "qt wayland"},
-                                       {Receiver::QtXwayland, "qt xwayland"}})
-        for (const auto &[textName, text] : texts)
-            QTest::addRow("%s, %s, 5 ms", textName, name) << text << client << 5.0;
-    for (const auto &[client, name] :
-         {std::pair{Receiver::Terminal, "terminal"}, {Receiver::QtWayland, "qt wayland"}})
-        for (const int i : {0, 3})
-            QTest::addRow("%s, %s, 30 ms", texts[i].first, name) << texts[i].second << client << 30.0;
-}
-
-void TestWayland::textsArriveExactly()
-{
-    QFETCH(QString, text);
-    QFETCH(Receiver, receiver);
-    QFETCH(double, delay);
-    if (delay != m_delay) {
-        m_delay = -1;
-        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, delay}}));
-        m_delay = delay;
-    }
-    Client client;
-    QVERIFY2(client.start(receiver), "the receiver did not start or take the focus");
-    QVERIFY(typeThroughClipboard(text));
-    // Return reaches a raw terminal as CR.
-    const QString expected =
-        receiver == Receiver::Terminal ? QString(text).replace(u'\n', u'\r') : text;
-    waitFor([&] { return client.text().size() >= expected.size(); }, 120000);
-    QCOMPARE(client.text(), expected);
-    // A typist that exits with a modifier down leaves the client believing it held.
-    if (receiver != Receiver::Terminal)
-        QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
-    // A plain letter after the run arrives as it is: no shift, compose or control left over.
-    QCOMPARE(inSession(QStringLiteral("run"), {QStringLiteral("wtype"), QStringLiteral("z")}), 0);
-    waitFor([&] { return client.text().size() > expected.size(); }, 30000);
-    QCOMPARE(client.text(), expected + u'z');
-}
-
-// The shortcut again stops a run; in list mode the previous-snippet command steps back.
-void TestWayland::commandsStopAndStepBack()
-{
-    m_delay = -1;
-    QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
-    Client client;
-    QVERIFY(client.start(Receiver::QtWayland));
-    const QString long_ = QStringLiteral("abcdefghij").repeated(30);
-    QVERIFY(typeThroughClipboard(long_));
-    QVERIFY(waitFor([&] { return client.text().size() >= 5; }, 60000));
-    QCOMPARE(Keyloom::command(QStringLiteral("--toggle")), 0);
-    QTest::qWait(1000);
-    const QString stopped = client.text();
-    QTest::qWait(1500);
-    QCOMPARE(client.text(), stopped);
-    QVERIFY2(stopped.size() < long_.size() && long_.startsWith(stopped), qPrintable(stopped));
-    QTRY_COMPARE_WITH_TIMEOUT(client.modifiers(), 0, 10000);
-
-    QVERIFY(m_keyloom.start({{u"typingMode"_s, u"playlist"_s},
-                             {u"snippets"_s, QByteArray(R"([{"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A01","text":"one "},)"
-                                                        R"({"id":"6F1D6B4E-6C0A-4C55-9B8E-0E5B2C3C0A02","text":"two "}])")}}));
-    Client list;
-    QVERIFY(list.start(Receiver::QtWayland));
-    for (const QString &option : {u"--toggle"_s, u"--toggle"_s, u"--previous"_s, u"--toggle"_s}) {
-        const qsizetype before = list.text().size();
-        QCOMPARE(Keyloom::command(option), 0);
-        // Once the text is in, the run ends within milliseconds; the next toggle must not stop it.
-        if (option == u"--toggle")
-            QVERIFY(waitFor([&] { return list.text().size() >= before + 4; }, 60000));
-        QTest::qWait(1000);
-    }
-    QCOMPARE(list.text(), u"one two two "_s);
-
-    // Ended by a signal with Shift held: the keys are let go first.
-    QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 30.0}}));
-    Client shifted;
-    QVERIFY(shifted.start(Receiver::QtWayland));
-    QVERIFY(typeThroughClipboard(u"ABCDEFGHIJ"_s.repeated(30)));
-    QVERIFY(waitFor([&] { return shifted.text().size() >= 5; }, 60000));
-    m_keyloom.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(shifted.modifiers(), 0, 10000);
-}
 
 QTEST_GUILESS_MAIN(TestWayland)
 #include "tst_wayland.moc"

@@ -1,9 +1,9 @@
 // The Wayland backend on a headless sway: typing through the real virtual keyboard into a
 // Qt text field running on that compositor.
+#include "QtFieldOutput.h"
+#include "RealRun.h"
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/wayland/WaylandKeymap.h"
-#include "typing/Pauser.h"
-#include "typing/TypingRun.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,18 +20,13 @@
 
 namespace {
 
-// The compositor's socket, an absolute path, from a fixture's state file: its first line, or
-// XDG_RUNTIME_DIR and WAYLAND_DISPLAY among KEY=VALUE lines.
+// The compositor's socket, an absolute path, from the sway fixture's KEY=VALUE state file.
 QByteArray socketOf(const QString &stateFile)
 {
     QFile file(stateFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    if (!lines.value(0).contains('='))
-        return lines.value(0).trimmed();
     QByteArray dir, name;
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{}) {
         if (line.startsWith("XDG_RUNTIME_DIR="))
             dir = line.mid(16).trimmed();
         else if (line.startsWith("WAYLAND_DISPLAY="))
@@ -61,66 +56,27 @@ public:
         if (!m_process.waitForStarted(10000))
             return false;
         const QDeadlineTimer deadline(30000);
-        while (!m_ready && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(100);
-            poll();
-        }
-        return m_ready;
+        while (!m_out.ready && !deadline.hasExpired() && m_process.state() == QProcess::Running)
+            m_process.waitForReadyRead(100), m_out.read(m_process);
+        return m_out.ready;
     }
-    void poll()
-    {
-        m_pending += m_process.readAllStandardOutput();
-        qsizetype end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
-            const QList<QByteArray> f = m_pending.left(end).split(' ');
-            m_pending.remove(0, end + 1);
-            if (f.value(0) == "READY")
-                m_ready = true;
-            else if (f.value(0) == "T")
-                m_text = QString::fromUtf8(QByteArray::fromHex(f.value(1)));
-            else if (f.value(0) == "M")
-                m_modifiers = f.value(1).toInt();
-        }
-    }
-    QString text() { return poll(), m_text; }
+    QString text() { return m_out.read(m_process), m_out.text; }
     // The modifiers the field sees now; -1 when it does not answer.
     int modifiers()
     {
-        m_modifiers = -1;
-        m_process.write("M\n");
-        const QDeadlineTimer deadline(10000);
-        while (m_modifiers < 0 && !deadline.hasExpired() && m_process.waitForReadyRead(100))
-            poll();
-        return m_modifiers;
+        return m_out.askModifiers(m_process, [this](auto done) {
+            const QDeadlineTimer deadline(10000);
+            while (!done() && !deadline.hasExpired())
+                m_process.waitForReadyRead(100);
+        });
     }
 
 private:
     QProcess m_process;
-    QByteArray m_pending;
-    QString m_text;
-    bool m_ready = false;
-    int m_modifiers = -1;
+    QtFieldOutput m_out;
 };
 
-// One run through the real injector on a worker thread; finished is -1 until it ends.
-struct Run {
-    Run(KeyInjector &injector, const QString &text, double delayMs)
-        : run(std::make_unique<TypingRun>(
-              injector, pauser, params(text, delayMs),
-              [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
-    {
-    }
-    static TypingRunParams params(const QString &text, double delayMs)
-    {
-        TypingRunParams p;
-        p.text = text;
-        p.delayMs = delayMs;
-        return p;
-    }
-    RealPauser pauser;
-    std::atomic<int> finished{-1};
-    std::unique_ptr<TypingRun> run;
-};
+using Run = RealRun;
 
 int extraKeyCount()
 {
@@ -131,21 +87,12 @@ int extraKeyCount()
     return count;
 }
 
-QString manyDistinct(int count)
-{
-    QString text;
-    for (int i = 0; i < count; ++i)
-        text += QChar(0x4E00 + i * 7);
-    return text;
-}
-
 struct Case {
     QString text = {};
-    QString expected = {}; // the text itself when empty
     double delayMs = 5;
     QByteArray layout = {};     // the layout the keyboard types with, us when empty
     QString otherKeyboard = {}; // typed first through another injector's keyboard, kept open
-    bool whole = true;          // false: the run ends at a character it cannot type
+    bool whole = true;          // false: a character cannot be typed, so nothing is
 };
 
 } // namespace
@@ -155,189 +102,175 @@ Q_DECLARE_METATYPE(Case)
 class TestWaylandInjector : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void textsArriveExactly_data();
-    void textsArriveExactly();
-    void lostCompositorEndsTheRun();
-    void keymapsKeepTheirLayout_data();
-    void keymapsKeepTheirLayout();
+    void initTestCase()
+    {
+        QFile state(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
+        if (state.open(QIODevice::ReadOnly) && state.peek(5) == "SKIP=")
+            QSKIP(state.readAll().mid(5).trimmed().constData());
+        m_socket = socketOf(state.fileName());
+        QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
+        QVERIFY(WaylandKeyInjector::available(m_socket));
+        QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
+        m_extraKeys = extraKeyCount();
+        QVERIFY2(m_extraKeys > 8, "the keymap leaves too few free key codes");
+    }
+
+    void textsArriveExactly_data()
+    {
+        QTest::addColumn<Case>("c");
+        // One cluster with more distinct marks than the extra keys hold: nothing of the text is typed.
+        QString hugeCluster = QStringLiteral("a");
+        for (char32_t mark = 0x0300; hugeCluster.size() <= m_extraKeys + 1 && mark < 0x2100;
+             ++mark) {
+            if (QChar::isMark(mark) && QChar::category(mark) == QChar::Mark_NonSpacing)
+                hugeCluster += QChar(mark);
+        }
+        const std::pair<const char *, Case> rows[] = {
+            // The texts themselves are the program suite's; here what the injector adds.
+            {"more than the extra keys hold", {.text = manyDistinct(m_extraKeys * 3 + 5)}},
+            {"cluster too big",
+             {.text = QStringLiteral("x") + hugeCluster + QStringLiteral("Y"),
+              .whole = false}},
+            {"de layout, AltGr",
+             {.text = QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß µ Q"), .layout = "de"}},
+            {"at 0 ms",
+             {.text = QStringLiteral("Mixed ÄÖÜ 日本 👍🏽 Text!").repeated(5),
+              .delayMs = 0}},
+            {"after another keyboard of ours",
+             {.text = QStringLiteral("ü日 é AND"), .otherKeyboard = QStringLiteral("é本")}},
+        };
+        for (const auto &[name, c] : rows)
+            QTest::newRow(name) << c;
+    }
+
+    void textsArriveExactly()
+    {
+        QFETCH(Case, c);
+        // With no keyboard on the seat, the layout is xkbcommon's default.
+        if (!c.layout.isEmpty())
+            qputenv("XKB_DEFAULT_LAYOUT", c.layout);
+        const auto resetLayout = qScopeGuard([] { qunsetenv("XKB_DEFAULT_LAYOUT"); });
+        Field field;
+        QVERIFY2(field.start(m_socket), "the field got no focus");
+
+        // The seat then announces that keyboard's keymap, extra keys and all.
+        WaylandKeyInjector otherInjector(m_socket);
+        std::unique_ptr<KeySession> other;
+        if (!c.otherKeyboard.isEmpty()) {
+            other = otherInjector.openSession();
+            QVERIFY(other);
+            other->prepare(c.otherKeyboard);
+            for (QChar ch : c.otherKeyboard) {
+                other->typeCluster(QString(ch));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(field.text(), c.otherKeyboard, 20000);
+        }
+
+        WaylandKeyInjector injector(m_socket);
+        QString expected = c.whole ? c.text : QString();
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+        expected.prepend(c.otherKeyboard);
+        const int deadline = 30000 + int(c.text.size() * (c.delayMs + 20) * 3);
+        // Twice on one injector: the second run starts on what the first left bound.
+        for (int round = 0; round < 2; ++round) {
+            Run run(injector, c.text, c.delayMs);
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
+            QCOMPARE(run.finished.load(), int(c.whole));
+            run.run.reset();
+            QTRY_COMPARE_WITH_TIMEOUT(field.text(), expected, deadline);
+            // No modifier left set once the keyboard is gone.
+            QCOMPARE(field.modifiers(), 0);
+            expected += c.whole ? c.text : QString();
+            expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+        }
+    }
+
+    void lostCompositorEndsTheRun()
+    {
+        // A compositor of its own, ended mid-run: the run stops at once, unfinished.
+        const QString script = QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_SCRIPT"));
+        const QString state = QDir::temp().filePath(
+            QStringLiteral("keyloom-lost-%1.state").arg(QCoreApplication::applicationPid()));
+        QCOMPARE(QProcess::execute(script, {QStringLiteral("start"), state}), 0);
+        const auto stop = qScopeGuard([&] {
+            QProcess::execute(script, {QStringLiteral("stop"), state});
+        });
+        const QByteArray socket = socketOf(state);
+        QVERIFY(!socket.isEmpty());
+        Field field;
+        QVERIFY2(field.start(socket), "the field got no focus");
+        WaylandKeyInjector injector(socket);
+        const QString text = QStringLiteral("Typed on and on, ÄÖÜ 日本 ").repeated(200);
+        Run run(injector, text, 5);
+        QTRY_VERIFY_WITH_TIMEOUT(field.text().size() > 20, 30000);
+        QCOMPARE(QProcess::execute(script, {QStringLiteral("stop"), state}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 15000); // not the minute the text would take
+        QCOMPARE(run.finished.load(), 0);
+        QVERIFY(!injector.openSession());
+    }
+
+    void keymapsKeepTheirLayout_data()
+    {
+        QTest::addColumn<QByteArray>("layout");
+        for (const char *layout : {"us", "de", "fr", "us,ru", "jp"})
+            QTest::newRow(layout) << QByteArray(layout);
+    }
+
+    void keymapsKeepTheirLayout()
+    {
+        // A seat's keymap, typed with extra keys on every free key code, and recognised as ours
+        // when the seat hands it back.
+        QFETCH(QByteArray, layout);
+        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        const auto unref = qScopeGuard([&] { xkb_context_unref(context); });
+        const xkb_rule_names names{nullptr, nullptr, layout.constData(), nullptr, nullptr};
+        xkb_keymap *seat = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        QVERIFY(seat);
+        char *seatText = xkb_keymap_get_as_string(seat, XKB_KEYMAP_FORMAT_TEXT_V1);
+        const auto unrefSeat = qScopeGuard([&] {
+            free(seatText);
+            xkb_keymap_unref(seat);
+        });
+        QVERIFY(!WaylandKeymap::hasExtraKeys(seatText));
+        const auto keymap = WaylandKeymap::fromText(context, seatText);
+        QVERIFY(keymap);
+        const std::vector<WaylandKeymap::Keycode> spare = keymap->freeKeycodes();
+        QVERIFY(spare.size() > 8);
+        std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
+        for (WaylandKeymap::Keycode kc : spare) {
+            // Unused, or a function key: nothing we type needs it.
+            const xkb_keysym_t *syms = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &syms);
+            QVERIFY(kc <= 255 && (count == 0 || xkb_keysym_to_utf32(syms[0]) == 0));
+            bindings.emplace_back(kc, xkb_utf32_to_keysym(0x4E00 + kc));
+        }
+        const std::optional<std::string> typed = keymap->text(bindings);
+        QVERIFY(typed);
+        xkb_keymap *ours = xkb_keymap_new_from_string(
+            context, typed->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        QVERIFY(ours);
+        const auto unrefOurs = qScopeGuard([&] { xkb_keymap_unref(ours); });
+        for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {
+            const xkb_keysym_t *wanted = nullptr, *got = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &wanted);
+            const bool isSpare = std::find(spare.begin(), spare.end(), kc) != spare.end();
+            QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got), isSpare ? 1 : count);
+            QCOMPARE(got ? got[0] : 0, isSpare ? xkb_utf32_to_keysym(0x4E00 + kc)
+                                       : count ? wanted[0]
+                                               : 0);
+        }
+        char *oursText = xkb_keymap_get_as_string(ours, XKB_KEYMAP_FORMAT_TEXT_V1);
+        QVERIFY(WaylandKeymap::hasExtraKeys(oursText));
+        const auto stripped = WaylandKeymap::fromText(context, oursText);
+        free(oursText);
+        QVERIFY(stripped && !WaylandKeymap::hasExtraKeys(stripped->baseText()));
+        QCOMPARE(stripped->freeKeycodes(), spare);
+    }
 
 private:
     QByteArray m_socket;
     int m_extraKeys = 0;
 };
-
-void TestWaylandInjector::initTestCase()
-{
-    QFile state(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
-    if (state.open(QIODevice::ReadOnly) && state.peek(5) == "SKIP=")
-        QSKIP(state.readAll().mid(5).trimmed().constData());
-    m_socket = socketOf(state.fileName());
-    QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
-    QVERIFY(WaylandKeyInjector::available(m_socket));
-    QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
-    m_extraKeys = extraKeyCount();
-    QVERIFY2(m_extraKeys > 8, "the keymap leaves too few free key codes");
-}
-
-void TestWaylandInjector::textsArriveExactly_data()
-{
-    QTest::addColumn<Case>("c");
-    // One cluster with more distinct marks than the extra keys hold ends the run before it.
-    QString hugeCluster = QStringLiteral("a");
-    for (char32_t mark = 0x0300; hugeCluster.size() <= m_extraKeys + 1 && mark < 0x2100; ++mark) {
-        if (QChar::isMark(mark) && QChar::category(mark) == QChar::Mark_NonSpacing)
-            hugeCluster += QChar(mark);
-    }
-    const std::pair<const char *, Case> rows[] = {
-        {"ascii",
-         {.text = QStringLiteral("The quick brown fox 0123456789 !\"#$%&'()*+,-./:;<=>?@"
-                                 "[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ")}},
-        {"european", {.text = QStringLiteral("Grüße àéîõü ÿ ß æøå ÆØÅ ñç œŒ €£¥©®±¿¡ Łódź ȘȚ")}},
-        {"cjk", {.text = QStringLiteral("日本語のテキスト、中文、한국어 ABC")}},
-        {"emoji clusters",
-         {.text = QStringLiteral(
-              "👍🏽 👋🏿 👨‍👩‍👧‍👦 🇩🇪🇯🇵 e\u0301 n\u0303 X")}},
-        {"tab and newlines", {.text = QStringLiteral("a\tb\t\tc one\ntwo\n\nfour\r\nfive\rSIX")}},
-        {"more than the extra keys hold", {.text = manyDistinct(m_extraKeys * 3 + 5)}},
-        {"cluster too big",
-         {.text = QStringLiteral("x") + hugeCluster + QStringLiteral("Y"),
-          .expected = QStringLiteral("x"),
-          .whole = false}},
-        {"de layout, AltGr",
-         {.text = QStringLiteral("@ € { } [ ] \\ | ~ zY ÄÖß µ Q"), .layout = "de"}},
-        {"at 0 ms",
-         {.text = QStringLiteral("Mixed ÄÖÜ 日本 👍🏽 Text!").repeated(5), .delayMs = 0}},
-        {"after another keyboard of ours",
-         {.text = QStringLiteral("ü日 é AND"), .otherKeyboard = QStringLiteral("é本")}},
-    };
-    for (const auto &[name, c] : rows)
-        QTest::newRow(name) << c;
-}
-
-void TestWaylandInjector::textsArriveExactly()
-{
-    QFETCH(Case, c);
-    // With no keyboard on the seat, the layout is xkbcommon's default.
-    if (!c.layout.isEmpty())
-        qputenv("XKB_DEFAULT_LAYOUT", c.layout);
-    const auto resetLayout = qScopeGuard([] { qunsetenv("XKB_DEFAULT_LAYOUT"); });
-    Field field;
-    QVERIFY2(field.start(m_socket), "the field got no focus");
-
-    // The seat then announces that keyboard's keymap, extra keys and all.
-    WaylandKeyInjector otherInjector(m_socket);
-    std::unique_ptr<KeySession> other;
-    if (!c.otherKeyboard.isEmpty()) {
-        other = otherInjector.openSession();
-        QVERIFY(other);
-        other->prepare(c.otherKeyboard);
-        for (QChar ch : c.otherKeyboard) {
-            other->typeCluster(QString(ch));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(field.text(), c.otherKeyboard, 20000);
-    }
-
-    WaylandKeyInjector injector(m_socket);
-    QString expected = c.expected.isEmpty() ? c.text : c.expected;
-    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    expected.prepend(c.otherKeyboard);
-    const int deadline = 30000 + int(c.text.size() * (c.delayMs + 20) * 3);
-    // Twice on one injector: the second run starts on what the first left bound.
-    for (int round = 0; round < 2; ++round) {
-        Run run(injector, c.text, c.delayMs);
-        QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
-        QCOMPARE(run.finished.load(), int(c.whole));
-        run.run.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(field.text(), expected, deadline);
-        // No modifier left set once the keyboard is gone.
-        QCOMPARE(field.modifiers(), 0);
-        expected += c.expected.isEmpty() ? c.text : c.expected;
-        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    }
-}
-
-void TestWaylandInjector::lostCompositorEndsTheRun()
-{
-    // A compositor of its own, ended mid-run: the run stops at once, unfinished.
-    const QString script = QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_SCRIPT"));
-    const QString state = QDir::temp().filePath(
-        QStringLiteral("keyloom-lost-%1.state").arg(QCoreApplication::applicationPid()));
-    QCOMPARE(QProcess::execute(script, {QStringLiteral("start"), state}), 0);
-    const auto stop = qScopeGuard([&] {
-        QProcess::execute(script, {QStringLiteral("stop"), state});
-    });
-    const QByteArray socket = socketOf(state);
-    QVERIFY(!socket.isEmpty());
-    Field field;
-    QVERIFY2(field.start(socket), "the field got no focus");
-    WaylandKeyInjector injector(socket);
-    const QString text = QStringLiteral("Typed on and on, ÄÖÜ 日本 ").repeated(200);
-    Run run(injector, text, 5);
-    QTRY_VERIFY_WITH_TIMEOUT(field.text().size() > 20, 30000);
-    QCOMPARE(QProcess::execute(script, {QStringLiteral("stop"), state}), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 15000); // not the minute the text would take
-    QCOMPARE(run.finished.load(), 0);
-    QVERIFY(!injector.openSession());
-}
-
-void TestWaylandInjector::keymapsKeepTheirLayout_data()
-{
-    QTest::addColumn<QByteArray>("layout");
-    for (const char *layout : {"us", "de", "fr", "us,ru", "jp"})
-        QTest::newRow(layout) << QByteArray(layout);
-}
-
-void TestWaylandInjector::keymapsKeepTheirLayout()
-{
-    // A seat's keymap, typed with extra keys on every free key code, and recognised as ours
-    // when the seat hands it back.
-    QFETCH(QByteArray, layout);
-    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    const auto unref = qScopeGuard([&] { xkb_context_unref(context); });
-    const xkb_rule_names names{nullptr, nullptr, layout.constData(), nullptr, nullptr};
-    xkb_keymap *seat = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    QVERIFY(seat);
-    char *seatText = xkb_keymap_get_as_string(seat, XKB_KEYMAP_FORMAT_TEXT_V1);
-    const auto unrefSeat = qScopeGuard([&] {
-        free(seatText);
-        xkb_keymap_unref(seat);
-    });
-    QVERIFY(!WaylandKeymap::hasExtraKeys(seatText));
-    const auto keymap = WaylandKeymap::fromText(context, seatText);
-    QVERIFY(keymap);
-    const std::vector<WaylandKeymap::Keycode> spare = keymap->freeKeycodes();
-    QVERIFY(spare.size() > 8);
-    std::vector<std::pair<WaylandKeymap::Keycode, WaylandKeymap::Keysym>> bindings;
-    for (WaylandKeymap::Keycode kc : spare) {
-        // Unused, or a function key: nothing we type needs it.
-        const xkb_keysym_t *syms = nullptr;
-        const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &syms);
-        QVERIFY(kc <= 255 && (count == 0 || xkb_keysym_to_utf32(syms[0]) == 0));
-        bindings.emplace_back(kc, xkb_utf32_to_keysym(0x4E00 + kc));
-    }
-    const std::optional<std::string> typed = keymap->text(bindings);
-    QVERIFY(typed);
-    xkb_keymap *ours = xkb_keymap_new_from_string(
-        context, typed->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    QVERIFY(ours);
-    const auto unrefOurs = qScopeGuard([&] { xkb_keymap_unref(ours); });
-    for (xkb_keycode_t kc = 8; kc <= 255; ++kc) {
-        const xkb_keysym_t *wanted = nullptr, *got = nullptr;
-        const int count = xkb_keymap_key_get_syms_by_level(seat, kc, 0, 0, &wanted);
-        const bool isSpare = std::find(spare.begin(), spare.end(), kc) != spare.end();
-        QCOMPARE(xkb_keymap_key_get_syms_by_level(ours, kc, 0, 0, &got), isSpare ? 1 : count);
-        QCOMPARE(got ? got[0] : 0, isSpare ? xkb_utf32_to_keysym(0x4E00 + kc)
-                                   : count ? wanted[0]
-                                           : 0);
-    }
-    char *oursText = xkb_keymap_get_as_string(ours, XKB_KEYMAP_FORMAT_TEXT_V1);
-    QVERIFY(WaylandKeymap::hasExtraKeys(oursText));
-    const auto stripped = WaylandKeymap::fromText(context, oursText);
-    free(oursText);
-    QVERIFY(stripped && !WaylandKeymap::hasExtraKeys(stripped->baseText()));
-    QCOMPARE(stripped->freeKeycodes(), spare);
-}
 
 QTEST_GUILESS_MAIN(TestWaylandInjector)
 #include "tst_waylandinjector.moc"

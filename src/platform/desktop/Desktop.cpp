@@ -1,5 +1,6 @@
 #include "Desktop.h"
 
+#include "DBusNotifier.h"
 #include "WaylandTrust.h"
 #include "platform/KeyboardTap.h"
 #include "platform/portal/PortalShortcutTap.h"
@@ -89,7 +90,7 @@ std::unique_ptr<DisplayOwnership> Desktop::ownership()
     return std::make_unique<X11DisplayOwnership>();
 }
 
-Desktop::Desktop()
+Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
 {
     if (session() == Session::X11) {
         m_injector = std::make_unique<X11KeyInjector>();
@@ -118,7 +119,7 @@ Desktop::Desktop()
     else
         m_tap = std::make_unique<X11KeyboardTap>(); // seen while an XWayland window has the focus
 
-    m_trust = std::make_unique<WaylandTrust>();
+    m_trust = std::make_unique<WaylandTrust>(virtualKeyboard);
     // Otherwise XWayland's selection bridge carries the Wayland clipboard to X clients.
     m_dataControl = WaylandClipboardReader::available();
 }

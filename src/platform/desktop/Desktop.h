@@ -12,6 +12,7 @@ class AccessibilityTrust;
 class DisplayOwnership;
 class KeyInjector;
 class KeyboardTap;
+class Notifier;
 
 // The desktop session this process runs in, and the backends chosen for what it offers:
 // X11 as it is; on Wayland the compositor's virtual keyboard and the portal's shortcuts
@@ -40,6 +41,7 @@ public:
     KeyInjector &injector() { return *m_injector; }
     KeyboardTap &tap() { return *m_tap; }
     AccessibilityTrust &trust() { return *m_trust; }
+    Notifier &notifier() { return *m_notifier; }
 
     /// Reads the clipboard's text off the main thread: each call starts a read, whose handler may
     /// run on any thread. The reads stop, without calling back, once the last copy of the
@@ -55,5 +57,6 @@ private:
     std::unique_ptr<KeyInjector> m_injector;
     std::unique_ptr<KeyboardTap> m_tap;
     std::unique_ptr<AccessibilityTrust> m_trust;
+    std::unique_ptr<Notifier> m_notifier;
     bool m_dataControl = false; // the compositor shares its clipboard with background programs
 };

@@ -1,18 +1,24 @@
 #include "WaylandTrust.h"
 
-#include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/x11/X11AccessibilityTrust.h"
 
 #include <QTextStream>
 
+WaylandTrust::WaylandTrust(bool virtualKeyboard) : m_reason(reasonFor(virtualKeyboard)) {}
+
 bool WaylandTrust::isTrusted()
 {
-    return WaylandKeyInjector::available();
+    return m_reason.isEmpty();
 }
 
 QString WaylandTrust::missingReason()
 {
-    if (WaylandKeyInjector::available())
+    return m_reason;
+}
+
+QString WaylandTrust::reasonFor(bool virtualKeyboard)
+{
+    if (virtualKeyboard)
         return {};
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && X11AccessibilityTrust().isTrusted())
         return QStringLiteral(

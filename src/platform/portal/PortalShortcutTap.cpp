@@ -212,8 +212,8 @@ QString PortalShortcutTap::request(const QString &method, QVariantList arguments
                     m_abandoned.remove(path);
                     if (slot) {
                         slot->clear();
-                        report(QStringLiteral("The desktop portal refused %1: %2")
-                                   .arg(method, reply.error().message()));
+                        setProblem(tr("The desktop refused Keyloom's shortcuts (%1).")
+                                       .arg(reply.error().message()));
                     }
                     return;
                 }
@@ -307,8 +307,8 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
         m_createRequest.clear();
         m_session = response == 0 ? sessionHandle(results) : QString();
         if (m_session.isEmpty()) {
-            report(QStringLiteral("The desktop portal gave no global shortcuts session: %1")
-                       .arg(response == 0 ? QStringLiteral("no handle") : responseError(response)));
+            setProblem(tr("The desktop gave Keyloom no shortcuts (%1).")
+                           .arg(response == 0 ? QStringLiteral("no handle") : responseError(response)));
             return;
         }
         m_bus.connect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
@@ -317,9 +317,9 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
             bind();
     } else if (path == m_bindRequest) {
         m_bindRequest.clear();
-        if (response != 0)
-            report(QStringLiteral("The desktop did not bind the shortcuts: %1")
-                       .arg(responseError(response)));
+        setProblem(response == 0 ? QString()
+                                 : tr("The desktop did not bind Keyloom's shortcuts (%1).")
+                                       .arg(responseError(response)));
     }
 }
 
@@ -361,6 +361,23 @@ void PortalShortcutTap::onSessionClosed(const QDBusMessage &message)
                      SLOT(onSessionClosed(QDBusMessage)));
     m_session.clear();
     m_bound.reset();
-    report(QStringLiteral("The desktop ended the global shortcuts session; the shortcuts work "
-                          "again once they are changed or Keyloom restarts."));
+    setProblem(tr("The desktop ended Keyloom's shortcuts."));
+}
+
+void PortalShortcutTap::setProblem(const QString &problem)
+{
+    // What to do is the same whatever went wrong.
+    const QString line =
+        problem.isEmpty()
+            ? QString()
+            : problem + QLatin1Char(' ') +
+                  tr("Change a shortcut or restart Keyloom to ask again, or bind \"keyloom "
+                     "--toggle\" in the desktop's keyboard settings.");
+    if (line == m_problem)
+        return;
+    m_problem = line;
+    if (!line.isEmpty())
+        report(line);
+    if (problemChanged)
+        problemChanged();
 }

@@ -59,6 +59,8 @@ public:
         return m_currentRelease;
     }
 
+    QString problem() const override { return m_problem; }
+
 private slots:
     void onResponse(uint response, const QVariantMap &results, const QDBusMessage &message);
     // Activated and Deactivated: session handle, shortcut id, timestamp, options.
@@ -66,6 +68,7 @@ private slots:
     void onSessionClosed(const QDBusMessage &message);
 
 private:
+    void setProblem(const QString &problem);
     QString request(const QString &method, QVariantList arguments, QVariantMap options);
     void listen(const QString &requestPath, bool on);
     void listenToShortcuts(bool on);
@@ -83,6 +86,7 @@ private:
     // the request binding the combinations, and the combinations it binds.
     QString m_createRequest;
     QString m_session;
+    QString m_problem;
     QString m_bindRequest;
     std::optional<QList<KeyCombo>> m_bound;
     // Creation requests of sessions no longer wanted, closed as soon as the portal answers.

@@ -33,12 +33,21 @@ X11AccessibilityTrust::X11AccessibilityTrust(QByteArray displayName)
 
 bool X11AccessibilityTrust::isTrusted()
 {
-    return probe(m_displayName) == State::Trusted;
+    return missingReason().isEmpty();
 }
 
 QString X11AccessibilityTrust::missingReason()
 {
-    switch (probe(m_displayName)) {
+    // Only a new server changes the answer, and the program ends with its server: the menu and
+    // the settings window, which ask often, never open a connection for it.
+    if (!m_reason)
+        m_reason = reasonFor(int(probe(m_displayName)));
+    return *m_reason;
+}
+
+QString X11AccessibilityTrust::reasonFor(int state) const
+{
+    switch (State(state)) {
     case State::Trusted:
         return {};
     case State::NoDisplay:

@@ -3,6 +3,9 @@
 #include "platform/AccessibilityTrust.h"
 
 #include <QByteArray>
+#include <QString>
+
+#include <optional>
 
 // X11 has no permission prompt: we are trusted when the display can be reached
 // and offers XTEST, which both our keystrokes and the key state need.
@@ -18,5 +21,8 @@ public:
     void request() override;
 
 private:
+    QString reasonFor(int state) const;
+
     QByteArray m_displayName;
+    std::optional<QString> m_reason;
 };

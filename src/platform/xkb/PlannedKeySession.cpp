@@ -124,6 +124,39 @@ std::chrono::nanoseconds PlannedKeySession::takeTimeSpent()
     return spent;
 }
 
+std::vector<PlannedKeySession::Keysym>
+PlannedKeySession::extrasOf(const std::vector<Keysym> &keysyms)
+{
+    std::vector<Keysym> extras; // distinct, in order
+    for (Keysym sym : keysyms) {
+        if ((!m_planner || !m_planner->plan(sym)) &&
+            std::find(extras.begin(), extras.end(), sym) == extras.end())
+            extras.push_back(sym);
+    }
+    return extras;
+}
+
+bool PlannedKeySession::allTypeable(QStringView text)
+{
+    refresh();
+    std::set<Keysym> extras;
+    for (Keysym sym : TextKeysyms::forText(text)) {
+        if (!m_planner || !m_planner->plan(sym))
+            extras.insert(sym);
+    }
+    // No character needs more extra keys than the whole text.
+    return int(extras.size()) <= m_backend->pool().capacity(extraLevels());
+}
+
+std::optional<Untypeable> PlannedKeySession::untypeable(QStringView cluster)
+{
+    const std::vector<Keysym> extras = extrasOf(TextKeysyms::forText(cluster));
+    const int capacity = m_backend->pool().capacity(extraLevels());
+    if (int(extras.size()) <= capacity)
+        return std::nullopt;
+    return capacity == 0 ? Untypeable::NoKey : Untypeable::TooManyDistinct;
+}
+
 void PlannedKeySession::prepare(QStringView upcoming)
 {
     refresh();
@@ -335,12 +368,7 @@ ClusterEnd PlannedKeySession::typeKeysyms(const std::vector<Keysym> &keysyms)
         return lostEnd;
     if (m_stop.stop_requested())
         return stopped;
-    std::vector<Keysym> extras; // distinct, in order
-    for (Keysym sym : keysyms) {
-        if ((!m_planner || !m_planner->plan(sym)) &&
-            std::find(extras.begin(), extras.end(), sym) == extras.end())
-            extras.push_back(sym);
-    }
+    const std::vector<Keysym> extras = extrasOf(keysyms);
     if (!extras.empty()) {
         if (const std::optional<ClusterEnd> end = bindExtras(extras, waited))
             return *end;

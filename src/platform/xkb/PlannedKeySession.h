@@ -33,6 +33,8 @@ public:
     bool isKeyDown(quint16 keyCode) override;
     bool anyKeyDown() override;
     bool seesKeys() const override { return m_backend->seesKeys(); }
+    bool allTypeable(QStringView text) override;
+    std::optional<Untypeable> untypeable(QStringView cluster) override;
     void prepare(QStringView upcoming) override;
     ClusterEnd typeCluster(QStringView cluster) override;
     ClusterEnd pressKey(quint16 keyCode) override;
@@ -52,6 +54,7 @@ private:
 
     bool holds(KeyBackend::Keycode keycode) const;
     bool refresh();
+    std::vector<Keysym> extrasOf(const std::vector<Keysym> &keysyms);
     std::optional<Press> plan(Keysym keysym);
     std::optional<ClusterEnd> bindExtras(const std::vector<Keysym> &keysyms,
                                          Clock::duration &waited);
