@@ -145,14 +145,18 @@ bool PlannedKeySession::allTypeable(QStringView text)
             extras.insert(sym);
     }
     // No character needs more extra keys than the whole text.
-    return int(extras.size()) <= m_backend->pool().capacity(extraLevels());
+    return !unfit(extras.size());
 }
 
 std::optional<Untypeable> PlannedKeySession::untypeable(QStringView cluster)
 {
-    const std::vector<Keysym> extras = extrasOf(TextKeysyms::forText(cluster));
+    return unfit(extrasOf(TextKeysyms::forText(cluster)).size());
+}
+
+std::optional<Untypeable> PlannedKeySession::unfit(size_t extras) const
+{
     const int capacity = m_backend->pool().capacity(extraLevels());
-    if (int(extras.size()) <= capacity)
+    if (int(extras) <= capacity)
         return std::nullopt;
     return capacity == 0 ? Untypeable::NoKey : Untypeable::TooManyDistinct;
 }
@@ -246,6 +250,8 @@ std::optional<ClusterEnd> PlannedKeySession::bindExtras(const std::vector<Keysym
     ExtraKeyPool &pool = m_backend->pool();
     const unsigned levels = extraLevels();
     const int capacity = pool.capacity(levels);
+    if (const std::optional<Untypeable> reason = unfit(extras.size()))
+        return notTypeable(*reason);
     // Another client may take a key code between the plan and the change: plan again without
     // it, a few times.
     for (int commits = 0;;) {
@@ -255,7 +261,7 @@ std::optional<ClusterEnd> PlannedKeySession::bindExtras(const std::vector<Keysym
         const ExtraKeyPool::Allocation allocation =
             pool.allocate(extras, upcomingExtras(size_t(capacity)), levels);
         if (allocation.impossible)
-            return notTypeable(capacity == 0 ? Untypeable::NoKey : Untypeable::TooManyDistinct);
+            return notTypeable(Untypeable::TooManyDistinct);
         if (allocation.waitUntil) {
             // All taken: wait for the oldest to pass its grace; the wait is not the pace.
             const Clock::time_point start = Clock::now();

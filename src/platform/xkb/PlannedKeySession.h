@@ -55,6 +55,8 @@ private:
     bool holds(KeyBackend::Keycode keycode) const;
     bool refresh();
     std::vector<Keysym> extrasOf(const std::vector<Keysym> &keysyms);
+    /// Why this many distinct characters cannot go on extra keys at once; nothing when they can.
+    std::optional<Untypeable> unfit(size_t extras) const;
     std::optional<Press> plan(Keysym keysym);
     std::optional<ClusterEnd> bindExtras(const std::vector<Keysym> &keysyms,
                                          Clock::duration &waited);
