@@ -88,7 +88,7 @@ std::optional<bool> toBool(const QVariant &value)
 struct AppState::Setting {
     enum class Range { Any, KeyCode, Delay };
     using Field = std::variant<double AppState::*, qint64 AppState::*, bool AppState::*,
-                               TypingMode AppState::*>;
+                               TypingMode AppState::*, KeyForwarding AppState::*>;
 
     const char *key;
     Field field;
@@ -125,6 +125,7 @@ std::span<const AppState::Setting> AppState::settingsTable()
         {"prevHotkeyShift", &AppState::m_prevHotkeyShift, &AppState::prevHotkeyShiftChanged,
          &AppState::prevHotkeyDisplayStringChanged},
         {"typingMode", &AppState::m_typingMode, &AppState::typingModeChanged},
+        {"keyForwarding", &AppState::m_keyForwarding, &AppState::keyForwardingChanged},
         {"currentSnippetIndex", &AppState::m_currentSnippetIndex,
          &AppState::currentSnippetIndexChanged},
     };
@@ -239,9 +240,13 @@ void AppState::loadSettings()
                     // Only a text that is exactly one of the raw values names a mode.
                     if (stored.typeId() != QMetaType::QString)
                         return;
-                    if (const std::optional<TypingMode> mode =
-                            typingModeFromRaw(stored.toString()))
-                        assign(field, *mode);
+                    std::optional<T> value;
+                    if constexpr (std::is_same_v<T, TypingMode>)
+                        value = typingModeFromRaw(stored.toString());
+                    else
+                        value = keyForwardingFromRaw(stored.toString());
+                    if (value)
+                        assign(field, *value);
                 }
             },
             setting.field);
@@ -260,6 +265,12 @@ void AppState::setPrevHotkeyCommand(bool value) { assign(&AppState::m_prevHotkey
 void AppState::setPrevHotkeyOption(bool value) { assign(&AppState::m_prevHotkeyOption, value); }
 void AppState::setPrevHotkeyShift(bool value) { assign(&AppState::m_prevHotkeyShift, value); }
 void AppState::setTypingMode(TypingMode value) { assign(&AppState::m_typingMode, value); }
+void AppState::setKeyForwarding(KeyForwarding value) { assign(&AppState::m_keyForwarding, value); }
+void AppState::setKeyForwardingIndex(int value)
+{
+    if (value >= int(KeyForwarding::Automatic) && value <= int(KeyForwarding::NoWindow))
+        setKeyForwarding(KeyForwarding(value));
+}
 void AppState::setCurrentSnippetIndex(qint64 value)
 {
     assign(&AppState::m_currentSnippetIndex, value);

@@ -40,6 +40,9 @@ class AppState : public QObject {
     Q_PROPERTY(bool prevHotkeyOption READ prevHotkeyOption WRITE setPrevHotkeyOption NOTIFY prevHotkeyOptionChanged)
     Q_PROPERTY(bool prevHotkeyShift READ prevHotkeyShift WRITE setPrevHotkeyShift NOTIFY prevHotkeyShiftChanged)
     Q_PROPERTY(TypingModes::TypingMode typingMode READ typingMode WRITE setTypingMode NOTIFY typingModeChanged)
+    // Typing for windows that forward key codes to a guest: 0 when the window is a known
+    // viewer, 1 always, 2 never (KeyForwarding's order).
+    Q_PROPERTY(int keyForwarding READ keyForwardingIndex WRITE setKeyForwardingIndex NOTIFY keyForwardingChanged)
     Q_PROPERTY(SnippetList snippets READ snippets NOTIFY snippetsChanged)
     Q_PROPERTY(qint64 currentSnippetIndex READ currentSnippetIndex WRITE setCurrentSnippetIndex NOTIFY currentSnippetIndexChanged)
     Q_PROPERTY(QString hotkeyDisplayString READ hotkeyDisplayString NOTIFY hotkeyDisplayStringChanged)
@@ -75,6 +78,8 @@ public:
     bool prevHotkeyOption() const { return m_prevHotkeyOption; }
     bool prevHotkeyShift() const { return m_prevHotkeyShift; }
     TypingMode typingMode() const { return m_typingMode; }
+    KeyForwarding keyForwarding() const { return m_keyForwarding; }
+    int keyForwardingIndex() const { return int(m_keyForwarding); }
     const SnippetList &snippets() const { return m_snippets; }
     qint64 currentSnippetIndex() const { return m_currentSnippetIndex; }
     bool isInitializing() const { return m_isInitializing; }
@@ -91,6 +96,8 @@ public:
     void setPrevHotkeyOption(bool value);
     void setPrevHotkeyShift(bool value);
     void setTypingMode(TypingMode value);
+    void setKeyForwarding(KeyForwarding value);
+    void setKeyForwardingIndex(int value);
     void setCurrentSnippetIndex(qint64 value);
 
     quint64 hotkeyModifierFlags() const;
@@ -153,6 +160,7 @@ signals:
     void prevHotkeyOptionChanged();
     void prevHotkeyShiftChanged();
     void typingModeChanged();
+    void keyForwardingChanged();
     void snippetsChanged();
     void currentSnippetIndexChanged();
     void hotkeyDisplayStringChanged();
@@ -200,6 +208,7 @@ private:
     bool m_prevHotkeyOption = true;
     bool m_prevHotkeyShift = false;
     TypingMode m_typingMode = TypingMode::Clipboard;
+    KeyForwarding m_keyForwarding = KeyForwarding::Automatic;
     SnippetList m_snippets;
     qint64 m_currentSnippetIndex = 0;
     bool m_isInitializing = true;

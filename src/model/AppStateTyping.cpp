@@ -45,6 +45,9 @@ QString AppState::untypeableText(Untypeable reason)
         return tr("Such a character needs more spare keys than there are.");
     case Untypeable::KeymapRefused:
         return tr("The desktop did not take the keymap change such characters need.");
+    case Untypeable::KeysOnly:
+        return tr("This window passes on keys only, and no key or dead key of the keyboard "
+                  "layout gives such characters.");
     }
     return {};
 }
@@ -90,6 +93,7 @@ void AppState::typeAnyway()
                                                        m_snippets.size() - 1))
                               .text == params.text;
     params.leaveOut = true;
+    params.forwarding = m_keyForwarding;
     startRun(++m_lastRunId, std::move(params));
 }
 
@@ -119,6 +123,7 @@ void AppState::toggleTyping(ReleaseWait release)
 
     TypingRunParams params;
     params.delayMs = m_typingSpeedMs;
+    params.forwarding = m_keyForwarding;
     params.keyCode = narrowedKeyCode(m_hotkeyKeyCode);
     params.modifiers = hotkeyModifierFlags();
     params.listMode = m_typingMode == TypingMode::Playlist;

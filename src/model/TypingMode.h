@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include "platform/KeyInjector.h"
+
 #include <optional>
 
 namespace TypingModes {
@@ -20,3 +22,7 @@ QString rawValue(TypingMode mode);
 
 /// The mode whose raw value is exactly this text (case-sensitive), or nothing.
 std::optional<TypingMode> typingModeFromRaw(const QString &raw);
+
+/// The stored raw values "automatic", "always" and "never".
+QString rawValue(KeyForwarding forwarding);
+std::optional<KeyForwarding> keyForwardingFromRaw(const QString &raw);

@@ -13,6 +13,14 @@ enum class Untypeable {
     NoKey,           // no key of the layout gives it, and no extra key can be had here
     TooManyDistinct, // one character needs more distinct extra keys than there are
     KeymapRefused,   // the desktop refused or failed the keymap change that binds it
+    KeysOnly,        // the window forwards key codes, and no key or dead key gives it
+};
+
+// Whether the focused window is typed into as one that forwards key codes to a guest.
+enum class KeyForwarding {
+    Automatic,   // when it is a known VM console or remote-desktop viewer
+    EveryWindow, // browser consoles, viewers not known
+    NoWindow,
 };
 
 // How typing one character (or pressing one key) ended.
@@ -80,6 +88,13 @@ class KeyInjector {
 public:
     virtual ~KeyInjector() = default;
 
-    /// Opens a session for one run on the calling thread; null when the desktop cannot be reached.
-    virtual std::unique_ptr<KeySession> openSession() = 0;
+    /// Opens a session for one run on the calling thread, for the window focused now; null
+    /// when the desktop cannot be reached.
+    std::unique_ptr<KeySession> openSession(KeyForwarding forwarding = KeyForwarding::Automatic)
+    {
+        return open(forwarding);
+    }
+
+protected:
+    virtual std::unique_ptr<KeySession> open(KeyForwarding forwarding) = 0;
 };

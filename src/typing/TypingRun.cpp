@@ -19,7 +19,7 @@ TypingRun::TypingRun(KeyInjector &injector, Pauser &pauser, TypingRunParams para
               // The session belongs to this thread (an X connection is not shared) and
               // must be gone, keys released and keymap restored, before anyone hears
               // that the run is over.
-              const std::unique_ptr<KeySession> session = injector.openSession();
+              const std::unique_ptr<KeySession> session = injector.openSession(params.forwarding);
               if (session) {
                   session->watchStop(stop);
                   KeystrokeEngine::waitForKeyRelease(*session, pauser, stop, params.keyCode,

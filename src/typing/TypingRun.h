@@ -21,6 +21,7 @@ struct TypingRunParams {
     bool listMode = false;
     ReleaseWait release = {};
     bool leaveOut = false; // characters that cannot be typed are passed over, not checked first
+    KeyForwarding forwarding = KeyForwarding::Automatic;
 };
 
 // One typing run on a worker thread of its own: wait for the shortcut's keys to

@@ -39,8 +39,9 @@ public:
     }
     QStringList steps() { return data().steps; }
     QString typedText() { return data().typed; }
-    std::unique_ptr<KeySession> openSession() override
+    std::unique_ptr<KeySession> open(KeyForwarding forwarding) override
     {
+        lastForwarding = forwarding;
         class Session final : public KeySession {
         public:
             explicit Session(FakeKeyInjector &r) : m_r(r) { ++r.sessionsOpened; }
@@ -96,6 +97,7 @@ public:
     bool untypeableLate = false; // only when it is typed, not when the text is checked first
     std::atomic<bool> seesKeys = true;
     std::atomic<int> sessionsOpened = 0, sessionsClosed = 0;
+    std::atomic<KeyForwarding> lastForwarding = KeyForwarding::Automatic;
     std::atomic<std::chrono::nanoseconds> spent{}; // what each session reports per character
 
 private:

@@ -266,7 +266,7 @@ private slots:
                 const ClusterEnd end = session.typeCluster(cluster);
                 backend.refuse = refuse;
                 const char *kinds[] = {"ok", "", "stopped", "lost"},
-                           *reasons[] = {"no key", "too many", "keymap refused"};
+                           *reasons[] = {"no key", "too many", "keymap refused", "keys only"};
                 log << u'[' +
                            QLatin1String(end.kind == ClusterEnd::Kind::NotTypeable
                                              ? reasons[int(end.reason)]

@@ -44,6 +44,8 @@ public:
     void sendKey(Keycode keycode, bool down) override;
     bool flush(bool wait) override;
     bool lost() const override { return m_lost; }
+    bool forwardsKeys() const override { return m_forwardsKeys; }
+    void setForwardsKeys(bool forwards) { m_forwardsKeys = forwards; }
 
     struct Globals {
         wl_seat *seat = nullptr;
@@ -64,6 +66,7 @@ private:
 
     wl_display *m_display;
     std::shared_ptr<WaylandKeyboardMemory> m_memory;
+    bool m_forwardsKeys = false;
     wl_registry *m_registry = nullptr;
     Globals m_globals;
     zwp_virtual_keyboard_v1 *m_keyboard = nullptr;

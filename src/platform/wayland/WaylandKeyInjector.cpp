@@ -18,10 +18,12 @@ bool WaylandKeyInjector::available(const QByteArray &displayName)
     return WaylandKeyBackend::reachable(displayName);
 }
 
-std::unique_ptr<KeySession> WaylandKeyInjector::openSession()
+std::unique_ptr<KeySession> WaylandKeyInjector::open(KeyForwarding forwarding)
 {
     std::unique_ptr<WaylandKeyBackend> backend = WaylandKeyBackend::open(m_displayName, m_memory);
     if (!backend)
         return nullptr;
+    // Which program has the focus is the compositor's secret: only the user can say.
+    backend->setForwardsKeys(forwarding == KeyForwarding::EveryWindow);
     return std::make_unique<PlannedKeySession>(std::move(backend));
 }

@@ -20,9 +20,9 @@ public:
     /// Whether the compositor can be reached and offers a seat and virtual keyboards.
     static bool available(const QByteArray &displayName = {});
 
-    std::unique_ptr<KeySession> openSession() override;
-
 private:
+    std::unique_ptr<KeySession> open(KeyForwarding forwarding) override;
+
     QByteArray m_displayName;
     std::shared_ptr<WaylandKeyboardMemory> m_memory;
 };

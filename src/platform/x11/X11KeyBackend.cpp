@@ -3,6 +3,7 @@
 #include "X11DeferredRestore.h"
 #include "X11Display.h"
 #include "X11ExitGuard.h"
+#include "X11FocusedWindow.h"
 #include "X11SpareKeys.h"
 
 #include <algorithm>
@@ -13,7 +14,8 @@
 #include "X11Headers.h"
 #include <X11/Xlib-xcb.h>
 
-std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName)
+std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName,
+                                                   KeyForwarding forwarding)
 {
     std::optional<X11DeferredRestore::Parked> parked =
         X11DeferredRestore::instance().adopt(displayName);
@@ -30,8 +32,12 @@ std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName
         XCloseDisplay(display);
         return nullptr;
     }
-    return std::unique_ptr<X11KeyBackend>(new X11KeyBackend(
+    std::unique_ptr<X11KeyBackend> backend(new X11KeyBackend(
         display, displayName, xkbEvent, parked ? std::move(parked->keys) : nullptr));
+    backend->m_forwardsKeys = forwarding == KeyForwarding::EveryWindow ||
+                              (forwarding == KeyForwarding::Automatic &&
+                               X11FocusedWindow::forwardsKeys(display));
+    return backend;
 }
 
 X11KeyBackend::X11KeyBackend(Display *display, QByteArray displayName, int xkbEventBase,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "X11KeyCodes.h"
+#include "platform/KeyInjector.h"
 #include "platform/xkb/KeyBackend.h"
 
 #include <QByteArray>
@@ -18,8 +19,10 @@ struct xkb_context;
 class X11KeyBackend final : public KeyBackend {
 public:
     /// Connects to the display (or adopts the previous run's connection and spare keys);
-    /// null when it cannot be reached or lacks XTEST or XKB.
-    static std::unique_ptr<X11KeyBackend> open(const QByteArray &displayName);
+    /// null when it cannot be reached or lacks XTEST or XKB. The focused window is looked at
+    /// now, as the run's keys go to it.
+    static std::unique_ptr<X11KeyBackend> open(const QByteArray &displayName,
+                                               KeyForwarding forwarding);
     ~X11KeyBackend() override;
 
     bool refresh() override;
@@ -28,6 +31,7 @@ public:
     std::pair<std::uint32_t, std::uint32_t> layoutAndLocks() override;
     std::vector<Keycode> keysDown() override;
     bool seesKeys() const override { return true; }
+    bool forwardsKeys() const override { return m_forwardsKeys; }
     std::optional<Keycode> keycodeOf(quint16 canonical) const override;
     ExtraKeyPool &pool() override { return m_spareKeys->pool(); }
     ExtraKeyType extraKeyType() const override { return {m_spareKeys->levels(), true}; }
@@ -57,4 +61,5 @@ private:
     xkb_keymap *m_keymap = nullptr;
     std::uint64_t m_serial = 0;
     std::vector<Keycode> m_down; // keys this session holds
+    bool m_forwardsKeys = false;
 };

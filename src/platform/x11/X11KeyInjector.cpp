@@ -27,9 +27,9 @@ X11KeyInjector::X11KeyInjector(QByteArray displayName) : m_displayName(std::move
     XCloseDisplay(display);
 }
 
-std::unique_ptr<KeySession> X11KeyInjector::openSession()
+std::unique_ptr<KeySession> X11KeyInjector::open(KeyForwarding forwarding)
 {
-    std::unique_ptr<X11KeyBackend> backend = X11KeyBackend::open(m_displayName);
+    std::unique_ptr<X11KeyBackend> backend = X11KeyBackend::open(m_displayName, forwarding);
     if (!backend)
         return nullptr;
     return std::make_unique<PlannedKeySession>(std::move(backend));

@@ -12,8 +12,8 @@ public:
     /// Uses the named display, e.g. ":1".
     explicit X11KeyInjector(QByteArray displayName);
 
-    std::unique_ptr<KeySession> openSession() override;
-
 private:
+    std::unique_ptr<KeySession> open(KeyForwarding forwarding) override;
+
     QByteArray m_displayName;
 };

@@ -50,6 +50,10 @@ public:
         return std::nullopt;
     }
 
+    /// Whether the focused window forwards key codes to a guest (a VM console, a remote
+    /// desktop): then only keys a PC keyboard has reach it, and no extra key does.
+    virtual bool forwardsKeys() const { return false; }
+
     /// The extra keys, kept in step with the keymap by refresh() and commit().
     virtual ExtraKeyPool &pool() = 0;
     virtual ExtraKeyType extraKeyType() const = 0;

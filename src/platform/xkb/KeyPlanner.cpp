@@ -1,9 +1,11 @@
 #include "KeyPlanner.h"
 
+#include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -21,11 +23,69 @@ bool named(const char *name, const char *expected)
     return name && std::strcmp(name, expected) == 0;
 }
 
+// Where a key sits on a PC keyboard. A viewer forwards a key as the PC scancode of its
+// position: a key no PC keyboard has reaches no guest.
+enum class Place { Main, Iso, Elsewhere };
+
+Place placeOf(const char *name)
+{
+    if (!name)
+        return Place::Elsewhere;
+    if (named(name, "LSGT"))
+        return Place::Iso;
+    const auto row = [name](const char *prefix, int last) {
+        if (!startsWith(name, prefix) || std::strlen(name) != 4)
+            return false;
+        const int n = std::atoi(name + 2);
+        return n >= 1 && n <= last;
+    };
+    if (row("AE", 12) || row("AD", 12) || row("AC", 11) || row("AB", 10))
+        return Place::Main;
+    for (const char *key : {"TLDE", "BKSL", "SPCE", "TAB", "RTRN", "BKSP", "LFSH", "RTSH", "LCTL",
+                            "RCTL", "LALT", "RALT", "LWIN", "RWIN", "COMP", "MENU", "CAPS"}) {
+        if (named(name, key))
+            return Place::Main;
+    }
+    return Place::Elsewhere;
+}
+
+bool isDeadKey(xkb_keysym_t sym)
+{
+    char name[64];
+    return xkb_keysym_get_name(sym, name, sizeof name) > 0 && startsWith(name, "dead_");
+}
+
+// The one character a compose sequence ends in, if it is one.
+char32_t composedCharacter(xkb_compose_state *state)
+{
+    if (xkb_compose_state_get_status(state) != XKB_COMPOSE_COMPOSED)
+        return 0;
+    if (const char32_t c = xkb_keysym_to_utf32(xkb_compose_state_get_one_sym(state)))
+        return c;
+    char utf8[8];
+    const int n = xkb_compose_state_get_utf8(state, utf8, sizeof utf8);
+    xkb_keysym_t sym = 0;
+    if (n == 1)
+        sym = static_cast<unsigned char>(utf8[0]);
+    // Longer texts only as their keysym, above: several characters are no one key press.
+    return sym;
+}
+
+const char *composeLocale()
+{
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *value = std::getenv(variable);
+        if (value && *value)
+            return value;
+    }
+    return "C";
+}
+
 } // namespace
 
-KeyPlanner::KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded)
+KeyPlanner::KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded, bool forwarding)
     : m_keymap(xkb_keymap_ref(keymap)), m_scratch(xkb_state_new(keymap)),
-      m_excluded(std::move(excluded))
+      m_excluded(std::move(excluded)), m_forwarding(forwarding), m_deadKeys(forwarding)
 {
     findShiftKeys();
 }
@@ -39,6 +99,8 @@ KeyPlanner::~KeyPlanner()
 void KeyPlanner::setState(std::uint32_t layout, ModMask lockedMods,
                           const std::vector<Keycode> &held)
 {
+    if (m_forwarding)
+        lockedMods = 0; // the guest keeps locks of its own
     std::unordered_set<Keycode> heldSet(held.begin(), held.end());
     const bool layoutChanged = layout != m_layout;
     if (!layoutChanged && lockedMods == m_lockedMods && heldSet == m_held)
@@ -48,6 +110,7 @@ void KeyPlanner::setState(std::uint32_t layout, ModMask lockedMods,
     m_lockedMods = lockedMods;
     m_held = std::move(heldSet);
     m_plans.clear();
+    m_composed = false;
     if (layoutChanged || heldChanged) {
         xkb_state *probe = xkb_state_new(m_keymap);
         xkb_state_update_mask(probe, 0, 0, 0, 0, 0, m_layout);
@@ -89,6 +152,8 @@ void KeyPlanner::findShiftKeys()
             !(changed & ~(XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_EFFECTIVE | XKB_STATE_LEDS));
         // Keys a keyboard really has first; <LVL3> and the like no physical key carries.
         const char *name = xkb_keymap_key_get_name(m_keymap, kc);
+        if (m_forwarding && placeOf(name) == Place::Elsewhere)
+            continue;
         int rank = 5;
         if (named(name, "LFSH") || named(name, "RALT"))
             rank = 0;
@@ -132,8 +197,12 @@ void KeyPlanner::index()
         }
         if (changesState || layout == XKB_LAYOUT_INVALID)
             continue;
-        // The extra ISO key reads as another character on a guest's 104-key keyboard.
-        const int rank = named(name, "LSGT") ? 1000 : 0;
+        // The extra ISO key reads as another character on a guest's 104-key keyboard; keys
+        // beyond the PC keyboard only where nothing else gives the character.
+        const Place place = placeOf(name);
+        if (m_forwarding && place == Place::Elsewhere)
+            continue;
+        const int rank = place == Place::Main ? 0 : place == Place::Iso ? 1000 : 10000;
         const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(m_keymap, kc, layout);
         for (xkb_level_index_t level = 0; level < levels; ++level) {
             const xkb_keysym_t *syms = nullptr;
@@ -172,6 +241,65 @@ std::optional<KeyPlanner::Plan> KeyPlanner::plan(Keysym keysym)
     }
     m_plans.emplace(keysym, best);
     return best;
+}
+
+void KeyPlanner::useDeadKeys(bool use)
+{
+    m_deadKeys = use || m_forwarding;
+}
+
+const std::vector<KeyPlanner::Plan> &KeyPlanner::deadKeyPlan(Keysym keysym)
+{
+    static const std::vector<Plan> nothing;
+    if (!m_deadKeys)
+        return nothing;
+    if (!m_composed)
+        composeDeadKeys();
+    const auto it = m_deadKeyPlans.find(xkb_keysym_to_utf32(keysym));
+    return it == m_deadKeyPlans.end() ? nothing : it->second;
+}
+
+void KeyPlanner::composeDeadKeys()
+{
+    m_composed = true;
+    m_deadKeyPlans.clear();
+    if (!m_indexed)
+        index();
+    std::vector<std::pair<Keysym, Plan>> deadKeys, bases;
+    for (const auto &[sym, candidates] : m_candidates) {
+        if (const std::optional<Plan> p = plan(sym))
+            (isDeadKey(sym) ? deadKeys : bases).emplace_back(sym, *p);
+    }
+    if (deadKeys.empty())
+        return;
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
+    xkb_compose_table *table = context ? xkb_compose_table_new_from_locale(
+                                             context, composeLocale(), XKB_COMPOSE_COMPILE_NO_FLAGS)
+                                       : nullptr;
+    xkb_compose_state *state =
+        table ? xkb_compose_state_new(table, XKB_COMPOSE_STATE_NO_FLAGS) : nullptr;
+    // The fewest shift keys win; ties go to the lower keysyms, so the choice is stable.
+    std::sort(deadKeys.begin(), deadKeys.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::sort(bases.begin(), bases.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::unordered_map<char32_t, int> cost;
+    for (const auto &[dead, deadPlan] : state ? deadKeys : decltype(deadKeys){}) {
+        for (const auto &[base, basePlan] : bases) {
+            xkb_compose_state_reset(state);
+            xkb_compose_state_feed(state, dead);
+            xkb_compose_state_feed(state, base);
+            const char32_t c = composedCharacter(state);
+            const int shifts = std::popcount(deadPlan.shifts) + std::popcount(basePlan.shifts);
+            if (!c || (cost.contains(c) && cost[c] <= shifts))
+                continue;
+            cost[c] = shifts;
+            m_deadKeyPlans[c] = {deadPlan, basePlan};
+        }
+    }
+    xkb_compose_state_unref(state);
+    xkb_compose_table_unref(table);
+    xkb_context_unref(context);
 }
 
 bool KeyPlanner::gives(Keycode key, unsigned shifts, Keysym keysym) const

@@ -14,9 +14,14 @@ struct xkb_state;
 // held around it. Viewers of virtual machines and remote desktops forward key
 // codes and modifier keys, not characters, so only such a plan reaches them.
 //
+// Keys of a PC keyboard's main block come first, its extra ISO key next; keys only the
+// keymap has (multimedia, <I187>) only where no key of the keyboard gives the character.
+// A character the layout composes with a dead key can go out as a person types it: the
+// dead key, then the base key, checked against the locale's compose sequences.
+//
 // Every plan is checked on a scratch state holding the locks in force and the
 // modifiers the user holds, so CapsLock, NumLock and a held key are accounted for.
-// Control, Alt, Super, lock keys, dead keys and keypad keys are never used.
+// Control, Alt, Super, lock keys and keypad keys are never used.
 class KeyPlanner {
 public:
     using Keycode = std::uint32_t;
@@ -33,7 +38,10 @@ public:
     };
 
     /// Takes a reference to the keymap. Keys in excluded are never planned on (spare keys).
-    explicit KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded = {});
+    /// For a window that forwards key codes to a guest (a VM console, a remote desktop), only
+    /// keys a PC keyboard has are used, and the guest's locks, unknown, are planned as off.
+    explicit KeyPlanner(xkb_keymap *keymap, std::unordered_set<Keycode> excluded = {},
+                        bool forwarding = false);
     ~KeyPlanner();
     KeyPlanner(const KeyPlanner &) = delete;
     KeyPlanner &operator=(const KeyPlanner &) = delete;
@@ -45,6 +53,11 @@ public:
     /// The best plan for the keysym in the current state; nothing when no key of the
     /// active layout gives it.
     std::optional<Plan> plan(Keysym keysym);
+
+    /// Dead-key plans: the dead key, then the base key, for a keysym no key gives; empty
+    /// when the layout composes none. Only where enabled (always when forwarding).
+    void useDeadKeys(bool use);
+    const std::vector<Plan> &deadKeyPlan(Keysym keysym);
 
     /// Whether holding the shifts while pressing the key gives the keysym in the current state.
     bool gives(Keycode key, unsigned shifts, Keysym keysym) const;
@@ -72,6 +85,7 @@ private:
 
     void findShiftKeys();
     void index();
+    void composeDeadKeys();
 
     xkb_keymap *m_keymap;
     xkb_state *m_scratch;
@@ -84,4 +98,8 @@ private:
     bool m_indexed = false;
     std::unordered_map<Keysym, std::vector<Candidate>> m_candidates;
     std::unordered_map<Keysym, std::optional<Plan>> m_plans;
+    bool m_forwarding = false;
+    bool m_deadKeys = false;
+    bool m_composed = false;
+    std::unordered_map<char32_t, std::vector<Plan>> m_deadKeyPlans; // by the character composed
 };

@@ -67,7 +67,8 @@ bool PlannedKeySession::refresh()
             std::unordered_set<KeyPlanner::Keycode> extra;
             for (const ExtraKeyPool::Slot &slot : m_backend->pool().entries())
                 extra.insert(slot.keycode);
-            m_planner = std::make_unique<KeyPlanner>(keymap, std::move(extra));
+            m_planner =
+                std::make_unique<KeyPlanner>(keymap, std::move(extra), m_backend->forwardsKeys());
             const xkb_mod_index_t caps = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
             m_capsMask = caps == XKB_MOD_INVALID ? 0 : 1u << caps;
             m_shiftMask = m_planner->shiftMask(KeyPlanner::ShiftKey);
@@ -77,6 +78,8 @@ bool PlannedKeySession::refresh()
     }
     if (!m_planner)
         return true;
+    // Where no extra key can be had at all, a dead key is the only way to an accent.
+    m_planner->useDeadKeys(m_backend->pool().entries().empty());
     // Keys down that this session did not press are someone else's: never touched, and
     // planned around.
     std::vector<KeyPlanner::Keycode> held;
@@ -124,12 +127,17 @@ std::chrono::nanoseconds PlannedKeySession::takeTimeSpent()
     return spent;
 }
 
+bool PlannedKeySession::onLayout(Keysym keysym)
+{
+    return m_planner && (m_planner->plan(keysym) || !m_planner->deadKeyPlan(keysym).empty());
+}
+
 std::vector<PlannedKeySession::Keysym>
 PlannedKeySession::extrasOf(const std::vector<Keysym> &keysyms)
 {
     std::vector<Keysym> extras; // distinct, in order
     for (Keysym sym : keysyms) {
-        if ((!m_planner || !m_planner->plan(sym)) &&
+        if (!onLayout(sym) &&
             std::find(extras.begin(), extras.end(), sym) == extras.end())
             extras.push_back(sym);
     }
@@ -141,7 +149,7 @@ bool PlannedKeySession::allTypeable(QStringView text)
     refresh();
     std::set<Keysym> extras;
     for (Keysym sym : TextKeysyms::forText(text)) {
-        if (!m_planner || !m_planner->plan(sym))
+        if (!onLayout(sym))
             extras.insert(sym);
     }
     // No character needs more extra keys than the whole text.
@@ -155,6 +163,9 @@ std::optional<Untypeable> PlannedKeySession::untypeable(QStringView cluster)
 
 std::optional<Untypeable> PlannedKeySession::unfit(size_t extras) const
 {
+    // A guest has no extra keys: what the layout lacks never reaches it.
+    if (m_backend->forwardsKeys())
+        return extras ? std::optional(Untypeable::KeysOnly) : std::nullopt;
     const int capacity = m_backend->pool().capacity(extraLevels());
     if (int(extras) <= capacity)
         return std::nullopt;
@@ -167,7 +178,7 @@ void PlannedKeySession::prepare(QStringView upcoming)
     // What the layout lacks goes on extra keys, bound in batches as it comes up.
     m_upcoming.clear();
     for (Keysym sym : TextKeysyms::forText(upcoming)) {
-        if (!m_planner || !m_planner->plan(sym))
+        if (!onLayout(sym))
             m_upcoming.push_back(sym);
     }
     m_upcomingPos = 0;
@@ -220,17 +231,24 @@ std::optional<unsigned> PlannedKeySession::extraShifts(int level) const
     return std::nullopt;
 }
 
-std::optional<PlannedKeySession::Press> PlannedKeySession::plan(Keysym keysym)
+std::vector<PlannedKeySession::Press> PlannedKeySession::plan(Keysym keysym)
 {
     if (m_planner) {
         if (const std::optional<KeyPlanner::Plan> p = m_planner->plan(keysym))
-            return Press{p->key, p->shifts, -1};
+            return {Press{p->key, p->shifts, -1}};
+        std::vector<Press> presses;
+        for (const KeyPlanner::Plan &p : m_planner->deadKeyPlan(keysym))
+            presses.push_back({p.key, p.shifts, -1});
+        if (!presses.empty())
+            return presses;
     }
+    if (m_backend->forwardsKeys())
+        return {};
     if (const ExtraKeyPool::Slot *slot = m_backend->pool().find(keysym, extraLevels())) {
         if (const std::optional<unsigned> shifts = extraShifts(slot->level))
-            return Press{slot->keycode, *shifts, slot->level};
+            return {Press{slot->keycode, *shifts, slot->level}};
     }
-    return std::nullopt;
+    return {};
 }
 
 std::vector<PlannedKeySession::Keysym> PlannedKeySession::upcomingExtras(size_t limit) const
@@ -309,10 +327,10 @@ std::vector<PlannedKeySession::Step> PlannedKeySession::steps(const std::vector<
 {
     std::vector<Press> presses;
     for (Keysym sym : keysyms) {
-        const std::optional<Press> press = plan(sym);
-        if (!press)
+        const std::vector<Press> planned = plan(sym);
+        if (planned.empty())
             return {};
-        presses.push_back(*press);
+        presses.insert(presses.end(), planned.begin(), planned.end());
     }
     std::vector<Step> steps;
     unsigned held = 0;
@@ -383,7 +401,7 @@ ClusterEnd PlannedKeySession::typeKeysyms(const std::vector<Keysym> &keysyms)
     }
     const std::vector<Step> plan = steps(keysyms);
     if (plan.empty() && !keysyms.empty())
-        return notTypeable(Untypeable::NoKey);
+        return notTypeable(m_backend->forwardsKeys() ? Untypeable::KeysOnly : Untypeable::NoKey);
     const ClusterEnd end = run(plan);
 
     // Follow the typed text through the prepared window.

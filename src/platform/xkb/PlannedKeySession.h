@@ -54,10 +54,12 @@ private:
 
     bool holds(KeyBackend::Keycode keycode) const;
     bool refresh();
+    /// Whether a key of the layout, or a dead key and a key, types the keysym.
+    bool onLayout(Keysym keysym);
     std::vector<Keysym> extrasOf(const std::vector<Keysym> &keysyms);
     /// Why this many distinct characters cannot go on extra keys at once; nothing when they can.
     std::optional<Untypeable> unfit(size_t extras) const;
-    std::optional<Press> plan(Keysym keysym);
+    std::vector<Press> plan(Keysym keysym);
     std::optional<ClusterEnd> bindExtras(const std::vector<Keysym> &keysyms,
                                          Clock::duration &waited);
     std::vector<Step> steps(const std::vector<Keysym> &keysyms);
