@@ -9,9 +9,11 @@
 // One run through a real injector on a worker thread, at real pace; finished is -1 until it
 // ends, then 1 for a text typed whole.
 struct RealRun {
-    RealRun(KeyInjector &injector, const QString &text, double delayMs)
+    RealRun(KeyInjector &injector, const QString &text, double delayMs,
+            KeyForwarding forwarding = KeyForwarding::Automatic)
         : run(std::make_unique<TypingRun>(
-              injector, pauser, TypingRunParams{.text = text, .delayMs = delayMs},
+              injector, pauser,
+              TypingRunParams{.text = text, .delayMs = delayMs, .forwarding = forwarding},
               [this](const TypingEnd &end) { finished = end.end.kind == ClusterEnd::Kind::Typed; }))
     {
     }

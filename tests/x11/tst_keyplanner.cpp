@@ -13,7 +13,6 @@ using Plan = KeyPlanner::Plan;
 namespace {
 
 constexpr unsigned S = KeyPlanner::ShiftKey, L3 = KeyPlanner::Level3Key;
-constexpr unsigned none = 99; // no plan expected
 using Clock = ExtraKeyPool::Clock;
 
 // A keymap compiled from layout names, given up with the pointer.
@@ -45,6 +44,7 @@ public:
     std::uint64_t keymapSerial() const override { return 1; }
     ExtraKeyPool &pool() override { return m_pool; }
     ExtraKeyType extraKeyType() const override { return {m_levels, m_levels > 1}; }
+    bool forwardsKeys() const override { return forwarding; }
     bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override
     {
         for (const ExtraKeyPool::Edit &e : edits) {
@@ -67,7 +67,7 @@ public:
     }
     bool flush(bool) override { return true; }
 
-    bool refuse = false;
+    bool refuse = false, forwarding = false;
     int stopAfter = -1; // key downs before a stop is requested
     std::stop_source stop;
 
@@ -113,83 +113,88 @@ private slots:
     {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("group");
-        QTest::addColumn<QString>("locks"); // "caps", "num"
+        QTest::addColumn<QString>("state"); // "caps", "num" locked; "fwd" a key-forwarding window
         QTest::addColumn<QString>("held");  // a key name the user holds
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<unsigned>("shifts");
-        const auto row = [](const char *name, const char *layout, int group, const char *locks,
-                            const char *held, const QString &text, const char *key,
-                            unsigned shifts) {
+        QTest::addColumn<QString>("expected"); // keys pressed in turn, each with its shifts
+        const auto row = [](const char *name, const char *layout, int group, const char *state,
+                            const char *held, const QString &text, const char *expected) {
             QTest::newRow(name) << QString::fromLatin1(layout) << group
-                                << QString::fromLatin1(locks) << QString::fromLatin1(held) << text
-                                << QString::fromLatin1(key) << shifts;
+                                << QString::fromLatin1(state) << QString::fromLatin1(held) << text
+                                << QString::fromLatin1(expected);
         };
-        row("lower case on its key", "us", 0, "", "", "a", "AC01", 0);
-        row("capital with Shift", "us", 0, "", "", "A", "AC01", S);
-        row("shifted symbol", "us", 0, "", "", "!", "AE01", S);
-        row("main block before the ISO key", "us", 0, "", "", "<", "AB08", S);
-        row("CapsLock gives the capital alone", "us", 0, "caps", "", "A", "AC01", 0);
-        row("CapsLock: Shift for lower case", "us", 0, "caps", "", "a", "AC01", S);
-        row("CapsLock leaves digits alone", "us", 0, "caps", "", "1", "AE01", 0);
-        row("NumLock: main row, not the keypad", "us", 0, "num", "", "5", "AE05", 0);
-        row("tab key", "us", 0, "", "", "\t", "TAB", 0);
-        row("held Shift types capitals", "us", 0, "", "LFSH", "A", "AC01", 0);
-        row("held Shift hides lower case", "us", 0, "", "LFSH", "a", "", none);
-        row("AltGr at", "de", 0, "", "", "@", "AD01", L3);
-        row("AltGr brace", "de", 0, "", "", "{", "AE07", L3);
-        row("capital umlaut under CapsLock", "de", 0, "caps", "", "Ü", "AD11", 0);
-        row("only on the ISO key", "de", 0, "", "", "|", "LSGT", L3);
-        row("dead key never used", "de", 0, "", "", "^", "", none);
-        row("azerty digit needs Shift", "fr", 0, "", "", "1", "AE01", S);
-        row("azerty AltGr at", "fr", 0, "", "", "@", "AE10", L3);
-        row("second group", "us,ru", 1, "", "", "ж", "AC10", 0);
-        row("second group capital", "us,ru", 1, "", "", "Ж", "AC10", S);
-        row("Latin is not in the second group", "us,ru", 1, "", "", "a", "", none);
-        row("not on the layout", "us", 0, "", "", "日", "", none);
+        row("lower case on its key", "us", 0, "", "", "a", "AC01");
+        row("capital with Shift", "us", 0, "", "", "A", "AC01+S");
+        row("shifted symbol", "us", 0, "", "", "!", "AE01+S");
+        row("main block before keys only the keymap has", "us", 0, "", "", "(", "AE09+S");
+        row("main block before the ISO key", "us", 0, "", "", "<", "AB08+S");
+        row("CapsLock gives the capital alone", "us", 0, "caps", "", "A", "AC01");
+        row("CapsLock: Shift for lower case", "us", 0, "caps", "", "a", "AC01+S");
+        row("CapsLock leaves digits alone", "us", 0, "caps", "", "1", "AE01");
+        row("NumLock: main row, not the keypad", "us", 0, "num", "", "5", "AE05");
+        row("tab key", "us", 0, "", "", "\t", "TAB");
+        row("held Shift types capitals", "us", 0, "", "LFSH", "A", "AC01");
+        row("held Shift hides lower case", "us", 0, "", "LFSH", "a", "");
+        row("AltGr at", "de", 0, "", "", "@", "AD01+L3");
+        row("AltGr brace", "de", 0, "", "", "{", "AE07+L3");
+        row("capital umlaut under CapsLock", "de", 0, "caps", "", "Ü", "AD11");
+        row("only on the ISO key", "de", 0, "", "", "|", "LSGT+L3");
+        row("dead key only where asked for", "de", 0, "", "", "^", "");
+        row("azerty digit needs Shift", "fr", 0, "", "", "1", "AE01+S");
+        row("azerty AltGr at", "fr", 0, "", "", "@", "AE10+L3");
+        row("second group", "us,ru", 1, "", "", "ж", "AC10");
+        row("second group capital", "us,ru", 1, "", "", "Ж", "AC10+S");
+        row("Latin is not in the second group", "us,ru", 1, "", "", "a", "");
+        row("not on the layout", "us", 0, "", "", "日", "");
+        // A guest: its own locks, off; dead key then base key; nothing the layout lacks.
+        row("guest: CapsLock of the host ignored", "us", 0, "fwd caps", "", "a", "AC01");
+        row("guest: dead circumflex then e", "fr", 0, "fwd", "", "ê", "AD11 AD03");
+        row("guest: lone circumflex with space", "de", 0, "fwd", "", "^", "TLDE SPCE");
+        row("guest: dead diaeresis with Shift", "es", 0, "fwd", "", "ü", "AC11+S AD07");
+        row("guest: capital through dead key", "pt", 0, "fwd", "", "Ã", "BKSL AC01+S");
+        row("guest: direct key before dead key", "fr", 0, "fwd", "", "é", "AE02");
+        row("guest: not on the layout", "fr", 0, "fwd", "", "日", "");
     }
 
     void plans()
     {
         QFETCH(QString, layout);
         QFETCH(int, group);
-        QFETCH(QString, locks);
+        QFETCH(QString, state);
         QFETCH(QString, held);
         QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(unsigned, shifts);
+        QFETCH(QString, expected);
 
         const auto owned = compileLayout(layout.toLatin1().constData());
         xkb_keymap *keymap = owned.get();
         QVERIFY(keymap);
-        {
-            KeyPlanner planner(keymap);
-            KeyPlanner::ModMask locked = 0;
-            if (locks.contains(QLatin1String("caps")))
-                locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
-            if (locks.contains(QLatin1String("num")))
-                locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
-            std::vector<KeyPlanner::Keycode> heldKeys;
-            if (!held.isEmpty())
-                heldKeys.push_back(xkb_keymap_key_by_name(keymap, held.toLatin1().constData()));
-            planner.setState(quint32(group), locked, heldKeys);
+        KeyPlanner planner(keymap, {}, state.contains(QLatin1String("fwd")));
+        KeyPlanner::ModMask locked = 0;
+        if (state.contains(QLatin1String("caps")))
+            locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
+        if (state.contains(QLatin1String("num")))
+            locked |= 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
+        std::vector<KeyPlanner::Keycode> heldKeys;
+        if (!held.isEmpty())
+            heldKeys.push_back(xkb_keymap_key_by_name(keymap, held.toLatin1().constData()));
+        planner.setState(quint32(group), locked, heldKeys);
 
-            const char32_t ucs = text.toUcs4().value(0);
-            const xkb_keysym_t sym = ucs == U'\t' ? XKB_KEY_Tab : xkb_utf32_to_keysym(ucs);
-            const std::optional<Plan> plan = planner.plan(sym);
-            if (shifts == none) {
-                QVERIFY2(!plan, plan ? xkb_keymap_key_get_name(keymap, plan->key) : "");
-            } else {
-                QVERIFY(plan);
-                QCOMPARE(QString::fromLatin1(xkb_keymap_key_get_name(keymap, plan->key)), key);
-                QCOMPARE(plan->shifts, shifts);
-                // Real keys a keyboard has, not the keymap's virtual ones.
-                if (shifts & L3)
-                    QCOMPARE(
-                        xkb_keymap_key_get_name(keymap, *planner.shiftKey(KeyPlanner::Level3Key)),
-                        "RALT");
-            }
+        const char32_t ucs = text.toUcs4().value(0);
+        const xkb_keysym_t sym = ucs == U'\t' ? XKB_KEY_Tab : xkb_utf32_to_keysym(ucs);
+        std::vector<Plan> plans = planner.deadKeyPlan(sym);
+        if (const std::optional<Plan> plan = planner.plan(sym))
+            plans = {*plan};
+        QStringList keys;
+        for (const Plan &p : plans) {
+            keys << QString::fromLatin1(xkb_keymap_key_get_name(keymap, p.key)) +
+                        QLatin1String(p.shifts & S ? "+S" : "") +
+                        QLatin1String(p.shifts & L3 ? "+L3" : "");
+            // Real keys a keyboard has, not the keymap's virtual ones.
+            if (p.shifts & L3)
+                QCOMPARE(xkb_keymap_key_get_name(keymap, *planner.shiftKey(KeyPlanner::Level3Key)),
+                         "RALT");
         }
+        QCOMPARE(keys.join(u' '), expected);
     }
 
     void sessions_data()
@@ -199,11 +204,19 @@ private slots:
         QTest::addColumn<int>("levels");
         QTest::addColumn<bool>("refuse"); // the desktop refuses keymap changes after the first
         QTest::addColumn<int>("stopAfter");
+        QTest::addColumn<bool>("forwarding"); // the window forwards key codes to a guest
         QTest::addColumn<QString>("expected"); // what the desktop is told, each cluster's end in []
         const auto row = [](const char *name, const QString &clusters, const QString &expected,
-                            int keys = 4, int levels = 1, bool refuse = false, int stopAfter = -1) {
-            QTest::newRow(name) << clusters << keys << levels << refuse << stopAfter << expected;
+                            int keys = 4, int levels = 1, bool refuse = false, int stopAfter = -1,
+                            bool forwarding = false) {
+            QTest::newRow(name) << clusters << keys << levels << refuse << stopAfter << forwarding
+                                << expected;
         };
+        row("a guest: no extra key; a dead key, then the base key",
+            QStringLiteral("\u65e5|\u00ea|\u00c8"),
+            QStringLiteral("[keys only] +TLDE -TLDE +AD03 -AD03 [ok] "
+                           "+LFSH +AE12 -AE12 +AD03 -AD03 -LFSH [ok]"),
+            4, 1, false, -1, true);
         row("Shift for each capital, let go before the pause and a lower case",
             QStringLiteral("H|I|i"),
             QStringLiteral("+LFSH +AC06 -AC06 -LFSH [ok] "
@@ -213,19 +226,19 @@ private slots:
                 "bind 250:0 combining_acute +LFSH +AC01 -AC01 -LFSH +I250 -I250 +AC01 -AC01 [ok]"));
         row("Shift let go before a keymap change", QStringLiteral("A|\u00e9"),
             QStringLiteral("+LFSH +AC01 -AC01 -LFSH [ok] bind 250:0 eacute +I250 -I250 [ok]"));
-        row("characters coming next ride along", QStringLiteral("\u00e9|\u00f6|\u00e9"),
+        row("characters coming next ride along", QStringLiteral("\u00e9|\u0436|\u00e9"),
             QStringLiteral(
-                "bind 250:0 eacute bind 251:0 odiaeresis +I250 -I250 [ok] +I251 -I251 [ok] "
+                "bind 250:0 eacute bind 251:0 Cyrillic_zhe +I250 -I250 [ok] +I251 -I251 [ok] "
                 "+I250 -I250 [ok]"));
         row("four levels: the second level with Shift", QStringLiteral("\u00c9|\u00e9"),
             QStringLiteral("bind 250:0 Eacute bind 250:1 eacute +I250 -I250 [ok] +LFSH +I250 -I250 "
                            "-LFSH [ok]"),
             2, 4);
         row("a refused change types nothing, and no key bound before is pressed for it",
-            QStringLiteral("\u00e9|\u00f6"),
+            QStringLiteral("\u00e9|\u0436"),
             QStringLiteral(
-                "bind 250:0 eacute +I250 -I250 [ok] bind 250:0 odiaeresis bind 250:0 odiaeresis "
-                "bind 250:0 odiaeresis [keymap refused]"),
+                "bind 250:0 eacute +I250 -I250 [ok] bind 250:0 Cyrillic_zhe bind 250:0 Cyrillic_zhe "
+                "bind 250:0 Cyrillic_zhe [keymap refused]"),
             1, 1, true);
         row("more distinct characters than extra keys: none of it typed",
             QStringLiteral("e\u0301\u0302\u0303|a"), QStringLiteral("[too many] +AC01 -AC01 [ok]"),
@@ -249,8 +262,9 @@ private slots:
         QFETCH(int, levels);
         QFETCH(bool, refuse);
         QFETCH(int, stopAfter);
+        QFETCH(bool, forwarding);
         QFETCH(QString, expected);
-        const auto owned = compileLayout("us");
+        const auto owned = compileLayout("de"); // with dead keys
         xkb_keymap *keymap = owned.get();
         QVERIFY(keymap);
         QStringList log;
@@ -259,6 +273,7 @@ private slots:
             auto owned = std::make_unique<FakeBackend>(keymap, log, keys, levels, now);
             FakeBackend &backend = *owned;
             backend.stopAfter = stopAfter;
+            backend.forwarding = forwarding;
             PlannedKeySession session(std::move(owned));
             session.watchStop(backend.stop.get_token());
             session.prepare(QString(clusters).remove(u'|'));

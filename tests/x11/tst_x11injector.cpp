@@ -49,7 +49,8 @@ struct RecordingTap {
     bool installed = false;
 };
 
-// Viewer: the recorder as a VM console or remote-desktop viewer that forwards key codes.
+// Viewer: the recorder as a VM console or remote-desktop viewer that forwards key codes to a
+// guest, with a viewer's window class unless the case gives one.
 enum class Client { Recorder, QtField, Viewer };
 
 // One typing case: the text, pace and client, and the keyboard state it meets.
@@ -60,6 +61,8 @@ struct Case {
     QString layout = {}; // setxkbmap's layout argument, us when empty
     bool capsLock = false, holdShift = false;
     int slowMs = 0; // the client stalls this long per key press
+    KeyForwarding forwarding = KeyForwarding::Automatic;
+    const char *windowClass = nullptr;
 };
 
 // What a client shows for a text: Return arrives as CR from Xlib and as LF in a Qt field.
@@ -183,6 +186,28 @@ private slots:
               .layout = fr}},
             {"viewer, us,ru on group 2",
              {.text = QStringLiteral("Съешь ЁЖЗ, №1!"), .client = viewer, .layout = ru}},
+            // Only keys a PC keyboard has, accents through the layout's dead keys.
+            {"viewer, us, PC keys only",
+             {.text = QStringLiteral("Hello, World! (y*2)+z"), .client = viewer}},
+            {"viewer, fr dead keys",
+             {.text = QStringLiteral("fenêtre, âme, août, où, ça"), .client = viewer, .layout = fr}},
+            {"viewer, es dead keys",
+             {.text = QStringLiteral("¿Qué pasó, señor? á é í ó ú ü ñ"),
+              .client = viewer,
+              .layout = QStringLiteral("es")}},
+            {"viewer, de dead keys",
+             {.text = QStringLiteral("5^2 und `x` Grüße"), .client = viewer, .layout = de}},
+            {"viewer not known, typed for as one",
+             {.text = QStringLiteral("fenêtre (1)"),
+              .client = viewer,
+              .layout = fr,
+              .forwarding = KeyForwarding::EveryWindow,
+              .windowClass = "browser"}},
+            {"known viewer class, typed for as any window",
+             {.text = QStringLiteral("fenêtre 日本"),
+              .layout = fr,
+              .forwarding = KeyForwarding::NoWindow,
+              .windowClass = "Qemu-system-x86_64"}},
         };
         for (const auto &[name, c] : rows) {
             QTest::addRow("%s @5ms", name) << c;
@@ -224,11 +249,15 @@ private slots:
             args << QString::number(c.slowMs);
         if (c.client == Client::Viewer)
             args << QStringLiteral("--forward");
+        if (const char *name = c.windowClass ? c.windowClass
+                               : c.client == Client::Viewer ? "remote-viewer"
+                                                            : nullptr)
+            args << QStringLiteral("--class") << QString::fromLatin1(name);
         QVERIFY2(target.start(programPath(c.client), args, m_displayName), "no focus");
 
         const QByteArray keymapBefore = keymapSnapshot(m_display);
         X11KeyInjector injector(m_displayName);
-        Run run(injector, c.text, c.delayMs);
+        Run run(injector, c.text, c.delayMs, c.forwarding);
         const QString expected = expectedText(c.text, c.client);
         const int deadline = 30000 + int(c.text.size() * (c.delayMs + 20) * 3);
         QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, deadline);
