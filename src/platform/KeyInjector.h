@@ -95,6 +95,9 @@ public:
         return open(forwarding);
     }
 
+    /// Whether Automatic can tell a viewer's window from others here.
+    virtual bool knowsFocusedWindow() const { return false; }
+
 protected:
     virtual std::unique_ptr<KeySession> open(KeyForwarding forwarding) = 0;
 };

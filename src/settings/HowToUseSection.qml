@@ -24,6 +24,12 @@ FormSection {
             text: qsTr("**List mode:** Add snippets above, press shortcut to type each one in order.")
         }
         LabeledLine {
+            objectName: "guestNote"
+            symbol: "keyboard"
+            themeName: "computer-symbolic"
+            text: qsTr("**Virtual machines and remote desktops:** keys go out as on a PC keyboard, accents through dead keys. The guest must use the same layout, with CapsLock and NumLock off.")
+        }
+        LabeledLine {
             objectName: "bindingNote"
             visible: section.view.shortcutsUnbound
             symbol: "keyboard"

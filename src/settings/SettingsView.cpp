@@ -68,6 +68,11 @@ bool SettingsView::escapeStops() const
     return m_state.platform().tap.watchesEscape();
 }
 
+bool SettingsView::viewersRecognized() const
+{
+    return m_state.platform().injector.knowsFocusedWindow();
+}
+
 bool SettingsView::shortcutsUnbound() const
 {
     return m_state.platform().tap.binding() == KeyboardTap::Binding::Unbound;

@@ -30,6 +30,7 @@ class SettingsView : public QObject {
     Q_PROPERTY(QFont fixedFont READ fixedFont CONSTANT)
     Q_PROPERTY(bool escapeStops READ escapeStops CONSTANT)
     Q_PROPERTY(bool shortcutsUnbound READ shortcutsUnbound CONSTANT)
+    Q_PROPERTY(bool viewersRecognized READ viewersRecognized CONSTANT)
 
 public:
     SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock, QObject *parent = nullptr);
@@ -45,6 +46,8 @@ public:
     bool escapeStops() const;
     /// Whether the user binds the shortcut in the desktop's settings, nothing watching for us.
     bool shortcutsUnbound() const;
+    /// Whether the windows of VM and remote-desktop viewers are recognised here.
+    bool viewersRecognized() const;
 
     /// Follows this window from now on (its visibility and key presses).
     void attach(QWindow *window);

@@ -99,4 +99,30 @@ FormSection {
             color: Theme.primary
         }
     }
+
+    // Viewers of virtual machines and remote desktops pass key codes on to a guest: typed for
+    // as a PC keyboard, accents through dead keys.
+    RowLayout {
+        Label {
+            text: qsTr("PC keyboard for")
+        }
+        ComboBox {
+            objectName: "keyForwarding"
+            focusPolicy: Qt.TabFocus
+            model: [qsTr("VM and remote-desktop viewers"), qsTr("Every window"), qsTr("No window")]
+            currentIndex: section.appState.keyForwarding
+            onActivated: index => section.appState.keyForwarding = index
+            Layout.fillWidth: true
+        }
+    }
+    Label {
+        objectName: "keyForwardingNote"
+        text: section.view.viewersRecognized
+              ? qsTr("Only keys a PC keyboard has, accents through dead keys, as the guest expects. The guest should use this keyboard layout.")
+              : qsTr("This desktop does not tell which window has the focus: choose Every window while you type into a viewer.")
+        wrapMode: Text.WordWrap
+        font.pixelSize: Theme.smallCaptionSize
+        color: Theme.tertiary
+        Layout.fillWidth: true
+    }
 }

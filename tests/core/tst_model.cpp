@@ -129,6 +129,8 @@ private slots:
         row("hotkeyOption=1", false, false);
         row("typingMode=playlist", QVariant::fromValue(TypingMode::Playlist), true);
         row("currentSnippetIndex=7", 7ll, true); // beyond the list
+        row("keyForwarding=never", 2, true);
+        row("keyForwarding=Always", 0, false);
     }
 
     void loadConvertsStrictly()

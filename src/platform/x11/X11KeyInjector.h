@@ -12,6 +12,8 @@ public:
     /// Uses the named display, e.g. ":1".
     explicit X11KeyInjector(QByteArray displayName);
 
+    bool knowsFocusedWindow() const override { return true; }
+
 private:
     std::unique_ptr<KeySession> open(KeyForwarding forwarding) override;
 
