@@ -131,7 +131,12 @@ public:
                        {u"XDG_CONFIG_HOME="_s + config, QStringLiteral("QT_QPA_PLATFORM=offscreen"),
                         QStringLiteral("ASAN_OPTIONS=detect_leaks=0"), program()});
         // Up once it takes commands.
-        return waitFor([] { return command(QStringLiteral("--stop")) == 0; }, 60000);
+        if (waitFor([] { return command(QStringLiteral("--stop")) == 0; }, 60000))
+            return true;
+        qWarning("keyloom takes no commands: %s", m_process.state() == QProcess::NotRunning
+                     ? qPrintable(u"it ended with status %1"_s.arg(m_process.exitCode()))
+                     : "it still runs");
+        return false;
     }
     void stop()
     {
