@@ -2,6 +2,7 @@
 // Qt text field running on that compositor.
 #include "QtFieldOutput.h"
 #include "RealRun.h"
+#include "platform/wayland/WaylandClipboardReader.h"
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/wayland/WaylandKeymap.h"
 
@@ -11,10 +12,17 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
+#include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -207,6 +215,32 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 15000); // not the minute the text would take
         QCOMPARE(run.finished.load(), 0);
         QVERIFY(!injector.openSession());
+    }
+
+    // A compositor that takes the connection and never answers is given up, not waited for: the
+    // start and "Clear Clipboard" ask it from the main thread.
+    void silentCompositorIsGivenUp()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = dir.filePath(QStringLiteral("silent")).toLocal8Bit();
+        const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        QVERIFY(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(listen(listener, 8) == 0);
+        const QByteArray previous = qgetenv("WAYLAND_DISPLAY");
+        qputenv("WAYLAND_DISPLAY", path);
+        // Asked on a thread of its own, so that a hang fails the test instead of stalling it.
+        auto answers = std::make_shared<std::atomic<int>>(-1);
+        std::thread([answers, path] {
+            *answers = WaylandKeyInjector::available(path) + WaylandClipboardReader::available() +
+                       WaylandClipboardReader::clear();
+        }).detach();
+        QTRY_VERIFY_WITH_TIMEOUT(*answers != -1, 30000);
+        QCOMPARE(answers->load(), 0);
+        qputenv("WAYLAND_DISPLAY", previous);
+        close(listener);
     }
 
     void keymapsKeepTheirLayout_data()

@@ -1,5 +1,7 @@
 #include "WaylandClipboardReader.h"
 
+#include "WaylandRoundtrip.h"
+
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <QByteArray>
@@ -18,6 +20,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A compositor that answers nothing for this long is taken as gone. The main thread asks only
+// at start and to empty the clipboard, and must not wait long.
+constexpr std::chrono::seconds readTimeout{5};
+constexpr std::chrono::seconds mainThreadTimeout{1};
 
 // Best first; the last two are what X clients offer through XWayland.
 struct MimeType {
@@ -40,7 +47,7 @@ struct Offer {
 // One connection with the seat and the manager bound, and the seat's clipboard offer.
 class Connection {
 public:
-    Connection()
+    explicit Connection(Clock::duration timeout)
     {
         m_display = wl_display_connect(nullptr);
         if (!m_display)
@@ -59,7 +66,7 @@ public:
             [](void *, wl_registry *, uint32_t) {},
         };
         wl_registry_add_listener(registry, &registryListener, this);
-        wl_display_roundtrip(m_display);
+        m_answered = wayland::roundtrip(m_display, timeout);
         wl_registry_destroy(registry);
     }
     ~Connection()
@@ -80,7 +87,7 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    bool usable() const { return m_display && m_seat && m_manager; }
+    bool usable() const { return m_display && m_answered && m_seat && m_manager; }
     wl_display *display() const { return m_display; }
 
     /// The device of the seat; its current selection arrives with the next roundtrip.
@@ -150,6 +157,7 @@ private:
     }
 
     wl_display *m_display = nullptr;
+    bool m_answered = false;
     wl_seat *m_seat = nullptr;
     zwlr_data_control_manager_v1 *m_manager = nullptr;
     zwlr_data_control_device_v1 *m_device = nullptr;
@@ -188,13 +196,13 @@ std::optional<QByteArray> drain(int fd, int stopFd, std::stop_token stop)
 
 std::optional<QString> WaylandClipboardReader::readSelection(int stopFd, std::stop_token stop)
 {
-    Connection connection;
+    Connection connection(readTimeout);
     if (!connection.usable())
         return std::nullopt;
     connection.device();
     // The device's first events are the current selection and its types.
-    if (wl_display_roundtrip(connection.display()) < 0 ||
-        wl_display_roundtrip(connection.display()) < 0)
+    if (!wayland::roundtrip(connection.display(), readTimeout) ||
+        !wayland::roundtrip(connection.display(), readTimeout))
         return std::nullopt;
     const Offer &offer = connection.selection();
     if (!offer.offer)
@@ -225,15 +233,15 @@ std::optional<QString> WaylandClipboardReader::readSelection(int stopFd, std::st
 
 bool WaylandClipboardReader::available()
 {
-    return Connection().usable();
+    return Connection(mainThreadTimeout).usable();
 }
 
 bool WaylandClipboardReader::clear()
 {
-    Connection connection;
+    Connection connection(mainThreadTimeout);
     if (!connection.usable())
         return false;
     // No source at all: every application then reads an empty clipboard.
     zwlr_data_control_device_v1_set_selection(connection.device(), nullptr);
-    return wl_display_roundtrip(connection.display()) >= 0;
+    return wayland::roundtrip(connection.display(), mainThreadTimeout);
 }
