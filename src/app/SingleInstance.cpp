@@ -7,7 +7,12 @@
 #include <QLocalSocket>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
+
+#include <cerrno>
+
+#include <signal.h>
 
 namespace {
 
@@ -105,12 +110,15 @@ bool SingleInstance::anyoneRunning()
         return true;
     if (m_lock.isLocked())
         return false; // it is ours: this process is the instance
-    // A lock we can take is nobody's; give it back at once, as this process does not run.
-    if (m_lock.tryLock(0)) {
-        m_lock.unlock();
+    // Read, never taken: an instance starting this very moment would find the lock held by a
+    // mere command and give up.
+    qint64 pid = 0;
+    QString host, app;
+    if (!m_lock.getLockInfo(&pid, &host, &app) || pid <= 0)
         return false;
-    }
-    return m_lock.error() == QLockFile::LockFailedError;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return true; // not ours to judge
+    return kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 QString SingleInstance::runningSocketPath()

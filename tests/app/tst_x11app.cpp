@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -214,6 +216,24 @@ private slots:
         QCOMPARE(requested.count(), 2);
         QCOMPARE(commands.count(), 5);
         QCOMPARE(commands.at(3).at(0).value<C>(), C::Previous);
+    }
+
+    // A command sent while Keyloom starts (a bound key pressed at login) never makes it give up.
+    void commandsNeverKeepOneFromStarting()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.filePath(u"keyloom-race"_s);
+        std::atomic<bool> done = false;
+        std::thread asking([&] {
+            while (!done)
+                SingleInstance(base, nullptr).send(SingleInstance::Command::Toggle, 0ms);
+        });
+        int refused = 0;
+        for (int i = 0; i < 300; ++i)
+            refused += !SingleInstance(base, nullptr).claim();
+        done = true;
+        asking.join();
+        QCOMPARE(refused, 0);
     }
 };
 
