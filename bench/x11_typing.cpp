@@ -1,7 +1,8 @@
 // Throughput and fidelity of real typing on X11: types texts through the X11
 // injector into the x11_recorder test client and reports characters per second
 // and how many runs arrived exactly. Prints its numbers; it asserts nothing.
-// Usage: DISPLAY=:N bench_x11_typing PATH/TO/x11_recorder [RUNS]
+// Usage: DISPLAY=:N bench_x11_typing PATH/TO/x11_recorder [RUNS] [--slow]
+//   --slow: 450 distinct CJK characters at 5 ms into windows that handle keys slowly instead.
 #include "platform/x11/X11KeyInjector.h"
 #include "typing/GraphemeWalker.h"
 #include "typing/Pauser.h"
@@ -42,10 +43,10 @@ struct Outcome {
 };
 
 Outcome typeOnce(const QString &recorder, const QByteArray &display, const QString &text,
-                 double delayMs)
+                 double delayMs, const QStringList &clientArgs = {})
 {
     QProcess client;
-    client.start(recorder, {QString::fromLocal8Bit(display)});
+    client.start(recorder, QStringList{QString::fromLocal8Bit(display)} + clientArgs);
     QByteArray pending;
     QString received;
     bool ready = false;
@@ -75,7 +76,7 @@ Outcome typeOnce(const QString &recorder, const QByteArray &display, const QStri
     const QString want = expected(text);
     const Clock::time_point t0 = Clock::now();
     TypingRun run(injector, pauser, params, [&finished](const TypingEnd &) { finished = true; });
-    QDeadlineTimer deadline(60000 + qint64(text.size() * delayMs * 4));
+    QDeadlineTimer deadline(120000 + qint64(text.size() * delayMs * 4));
     while ((!finished || received.size() < want.size()) && !deadline.hasExpired())
         pump(20);
     Outcome outcome;
@@ -107,6 +108,32 @@ int main(int argc, char **argv)
     const QString recorder = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     const QByteArray display = qgetenv("DISPLAY");
+
+    if (argc > 3 && QByteArray(argv[3]) == "--slow") {
+        QString cjk;
+        for (int i = 0; i < 450; ++i)
+            cjk += QChar(0x4E00 + i * 7);
+        std::printf("%-28s %6s %10s\n", "window (450 distinct CJK, 5 ms)", "exact", "seconds");
+        const std::pair<const char *, QStringList> windows[] = {
+            {"quick", {}},
+            {"20 ms per key", {QStringLiteral("20")}},
+            {"100 ms per key", {QStringLiteral("100")}},
+            {"3 s stall at key 200", {QStringLiteral("--stall"), QStringLiteral("200"),
+                                      QStringLiteral("3000")}},
+        };
+        for (const auto &[name, args] : windows) {
+            int exact = 0;
+            double seconds = 0;
+            for (int i = 0; i < runs; ++i) {
+                const Outcome o = typeOnce(recorder, display, cjk, 5, args);
+                exact += o.exact;
+                seconds += o.seconds;
+            }
+            std::printf("%-28s %3d/%d %10.2f\n", name, exact, runs, seconds / runs);
+            std::fflush(stdout);
+        }
+        return 0;
+    }
 
     QString mixed;
     const QString piece =

@@ -7,8 +7,11 @@
 //   M <time>                                    an XkbMapNotify: someone changed the keymap
 //   SYNC <n>                                    a KEYLOOM_TEST_SYNC client message, sent after
 //                                               keys that must have arrived first
-// Usage: x11_recorder DISPLAY [SLOW_MS] [--forward] [--class NAME]
+// Usage: x11_recorder DISPLAY [SLOW_MS] [--stall N MS] [--forward] [--class NAME]
 //   SLOW_MS: stall per key press, like a busy application.
+//   --stall N MS: stall once, at the Nth key press.
+// Like a toolkit's window, it answers the window manager's _NET_WM_PING once it has handled
+// the events before it.
 //   --forward: behave like a VM console or remote-desktop viewer that forwards key codes to a
 //   guest: translate with the keymap and group as they were when the focus came, the guest's
 //   own locks off, modifiers known only from the key events themselves; keys a PC keyboard
@@ -123,10 +126,11 @@ private:
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DISPLAY [SLOW_MS] [--forward] [--class NAME]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DISPLAY [SLOW_MS] [--stall N MS] [--forward] [--class NAME]\n",
+                     argv[0]);
         return 2;
     }
-    long slowMs = 0;
+    long slowMs = 0, stallAt = 0, stallMs = 0, presses = 0;
     bool forward = false;
     const char *windowClass = nullptr;
     for (int i = 2; i < argc; ++i) {
@@ -134,6 +138,8 @@ int main(int argc, char **argv)
             forward = true;
         else if (std::strcmp(argv[i], "--class") == 0 && i + 1 < argc)
             windowClass = argv[++i];
+        else if (std::strcmp(argv[i], "--stall") == 0 && i + 2 < argc)
+            stallAt = std::atol(argv[i + 1]), stallMs = std::atol(argv[i + 2]), i += 2;
         else
             slowMs = std::atol(argv[i]);
     }
@@ -147,13 +153,16 @@ int main(int argc, char **argv)
     }
     const Window window =
         XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300, 0, 0, 0xffffff);
-    if (windowClass) {
-        XClassHint hint{const_cast<char *>(windowClass), const_cast<char *>(windowClass)};
-        XSetClassHint(display, window, &hint);
-    }
+    if (!windowClass)
+        windowClass = "x11_recorder";
+    XClassHint hint{const_cast<char *>(windowClass), const_cast<char *>(windowClass)};
+    XSetClassHint(display, window, &hint);
     XSelectInput(display, window,
                  KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask);
     const Atom syncAtom = XInternAtom(display, "KEYLOOM_TEST_SYNC", False);
+    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    Atom ping = XInternAtom(display, "_NET_WM_PING", False);
+    XSetWMProtocols(display, window, &ping, 1);
     // Keymap changes as XKB reports them: Xlib turns only some of them into MappingNotify.
     int xkbOpcode = 0, xkbEvent = 0, xkbError = 0;
     int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
@@ -211,6 +220,12 @@ int main(int argc, char **argv)
             if (event.xclient.message_type == syncAtom) {
                 std::printf("SYNC %ld\n", event.xclient.data.l[0]);
                 std::fflush(stdout);
+            } else if (event.xclient.message_type == protocols &&
+                       Atom(event.xclient.data.l[0]) == ping) {
+                event.xclient.window = DefaultRootWindow(display);
+                XSendEvent(display, event.xclient.window, False,
+                           SubstructureNotifyMask | SubstructureRedirectMask, &event);
+                XFlush(display);
             }
             break;
         case KeyPress: {
@@ -218,6 +233,8 @@ int main(int argc, char **argv)
                 break; // the guest never hears of it
             if (slowMs > 0)
                 usleep(useconds_t(slowMs * 1000));
+            if (++presses == stallAt)
+                usleep(useconds_t(stallMs * 1000));
             char buffer[256];
             KeySym keysym = NoSymbol;
             unsigned state = event.xkey.state;

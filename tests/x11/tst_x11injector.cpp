@@ -176,6 +176,10 @@ private slots:
             {"caps lock, qt field", {.text = mixed, .client = field, .capsLock = true}},
             {"de, qt field", {.text = mixed, .client = field, .layout = de}},
             {"slow client", {.text = mixed, .slowMs = 8}},
+            // Far behind: a spare key waits for the client to handle its last press, which
+            // its answer to a ping tells.
+            {"slow client, spare keys given again",
+             {.text = manyDistinct(m_spareKeys * 4 + 20), .slowMs = 30}},
             {"viewer, us", {.text = ascii, .client = viewer}},
             {"viewer, us, caps lock", {.text = ascii, .client = viewer, .capsLock = true}},
             {"viewer, de level 3",

@@ -6,6 +6,13 @@
 
 #include "X11Headers.h"
 
+namespace {
+
+// A window this far behind is taken as hung: its keys are given back all the same.
+constexpr std::chrono::seconds slowWindowLimit{60};
+
+} // namespace
+
 X11DeferredRestore &X11DeferredRestore::instance()
 {
     static X11DeferredRestore restore;
@@ -18,7 +25,7 @@ X11DeferredRestore::~X11DeferredRestore()
 }
 
 void X11DeferredRestore::park(std::unique_ptr<X11SpareKeys> keys, Display *display,
-                              QByteArray displayName)
+                              QByteArray displayName, std::unique_ptr<X11WindowPing> ping)
 {
     std::lock_guard lock(m_mutex);
     std::erase_if(m_workers, [](Worker &w) {
@@ -29,15 +36,28 @@ void X11DeferredRestore::park(std::unique_ptr<X11SpareKeys> keys, Display *displ
     });
     const std::uint64_t id = ++m_nextId;
     auto done = std::make_shared<std::atomic<bool>>(false);
-    const auto deadline = keys->pool().lastUse() + keys->pool().grace();
-    m_entries.push_back({id, std::move(displayName), {std::move(keys), display}});
-    std::thread thread([this, id, deadline, done] {
+    const auto lastUse = keys->pool().lastUse();
+    const auto deadline = lastUse + keys->pool().grace();
+    m_entries.push_back({id, std::move(displayName), {std::move(keys), display, std::move(ping)}});
+    std::thread thread([this, id, lastUse, deadline, done] {
         std::unique_lock lock(m_mutex);
         const auto mine = [this, id] {
             return std::find_if(m_entries.begin(), m_entries.end(),
                                 [id](const Entry &e) { return e.id == id; });
         };
         m_changed.wait_until(lock, deadline, [&] { return mine() == m_entries.end(); });
+        // A slow window may not have handled the last keys yet: it says when it has.
+        for (auto it = mine(); it != m_entries.end() && !m_ending; it = mine()) {
+            Parked &p = it->parked;
+            if (!p.ping || p.ping->gone() || p.keys->pool().handled(lastUse) ||
+                std::chrono::steady_clock::now() > deadline + slowWindowLimit)
+                break;
+            p.ping->check(p.display, p.keys->pool());
+            if (!p.ping->waiting() && !p.keys->pool().handled(lastUse))
+                p.ping->send(p.display, p.keys->pool());
+            m_changed.wait_for(lock, ExtraKeyPool::recheck * 2,
+                               [&] { return mine() == m_entries.end() || m_ending; });
+        }
         const auto it = mine();
         if (it != m_entries.end()) {
             Parked parked = std::move(it->parked);
@@ -71,7 +91,11 @@ void X11DeferredRestore::finishAll()
     {
         std::lock_guard lock(m_mutex);
         workers.swap(m_workers);
+        m_ending = true;
     }
+    m_changed.notify_all();
     for (Worker &w : workers)
         w.thread.join();
+    std::lock_guard lock(m_mutex);
+    m_ending = false;
 }

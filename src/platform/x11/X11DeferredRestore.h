@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "X11WindowPing.h"
+
 struct _XDisplay;
 class X11SpareKeys;
 
@@ -24,6 +26,7 @@ public:
     struct Parked {
         std::unique_ptr<X11SpareKeys> keys;
         _XDisplay *display = nullptr;
+        std::unique_ptr<X11WindowPing> ping; // the window the keys went to, where it answers
     };
 
     /// The one instance of the process.
@@ -32,12 +35,15 @@ public:
 
     /// Takes the keys and the display they were bound on; restores the keys after the grace
     /// period and closes the display, unless a new session adopts them first.
-    void park(std::unique_ptr<X11SpareKeys> keys, _XDisplay *display, QByteArray displayName);
+    /// A window that answers pings keeps them until it has handled their last press too
+    /// (for at most a minute).
+    void park(std::unique_ptr<X11SpareKeys> keys, _XDisplay *display, QByteArray displayName,
+              std::unique_ptr<X11WindowPing> ping = nullptr);
 
     /// Hands parked keys of that display, with their connection, to a new session.
     std::optional<Parked> adopt(const QByteArray &displayName);
 
-    /// Waits until every pending restore is done.
+    /// Waits until every pending restore is done, without waiting for slow windows.
     void finishAll();
 
 private:
@@ -59,4 +65,5 @@ private:
 
     std::vector<Worker> m_workers;
     std::uint64_t m_nextId = 0;
+    bool m_ending = false; // finishing: no more waiting on slow windows
 };

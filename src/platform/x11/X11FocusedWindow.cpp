@@ -29,20 +29,18 @@ Window activeWindow(Display *display)
 
 } // namespace
 
-bool X11FocusedWindow::forwardsKeys(Display *display)
+unsigned long X11FocusedWindow::clientWindow(Display *display)
 {
     // The window may go away while we look: its errors are no one else's.
     X11ErrorTrap trap(display);
     Window window = activeWindow(display);
-    // The focus may sit on a viewer's inner window: its top-level names the program.
+    // The focus may sit on an inner window: the top-level one names the program.
     for (int depth = 0; window != None && depth < 32; ++depth) {
         XClassHint hint{};
         if (XGetClassHint(display, window, &hint)) {
-            const bool forwards = (hint.res_name && isKeyForwardingApp(hint.res_name)) ||
-                                  (hint.res_class && isKeyForwardingApp(hint.res_class));
             XFree(hint.res_name);
             XFree(hint.res_class);
-            return forwards;
+            return window;
         }
         Window root = None, parent = None, *children = nullptr;
         unsigned count = 0;
@@ -53,5 +51,21 @@ bool X11FocusedWindow::forwardsKeys(Display *display)
         window = parent == root ? None : parent;
     }
     trap.sync();
-    return false;
+    return None;
+}
+
+bool X11FocusedWindow::forwardsKeys(Display *display)
+{
+    const Window window = clientWindow(display);
+    if (window == None)
+        return false;
+    X11ErrorTrap trap(display);
+    XClassHint hint{};
+    if (!XGetClassHint(display, window, &hint))
+        return false;
+    const bool forwards = (hint.res_name && isKeyForwardingApp(hint.res_name)) ||
+                          (hint.res_class && isKeyForwardingApp(hint.res_class));
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return forwards;
 }

@@ -14,6 +14,14 @@
 #include "X11Headers.h"
 #include <X11/Xlib-xcb.h>
 
+namespace {
+
+// How long a window that names the ping protocol may take to answer its first ping: longer,
+// and we take it that its answers do not reach us.
+constexpr std::chrono::seconds firstAnswerLimit{5};
+
+} // namespace
+
 std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName,
                                                    KeyForwarding forwarding)
 {
@@ -37,6 +45,16 @@ std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName
     backend->m_forwardsKeys = forwarding == KeyForwarding::EveryWindow ||
                               (forwarding == KeyForwarding::Automatic &&
                                X11FocusedWindow::forwardsKeys(display));
+    // A slow window may still hold the previous run's keys: none of its spare keys is given
+    // another character before the window answers a first ping.
+    backend->m_ping = X11WindowPing::focused(display);
+    backend->m_opened = backend->pool().now();
+    if (backend->m_ping) {
+        backend->pool().setHandledBefore(ExtraKeyPool::Clock::time_point{});
+        backend->m_ping->send(display, backend->pool());
+    } else {
+        backend->pool().setHandledBefore(std::nullopt);
+    }
     return backend;
 }
 
@@ -76,12 +94,14 @@ X11KeyBackend::~X11KeyBackend()
         xkb_context_unref(m_xkbContext);
     // Keys bound ahead but never pressed: no client saw them, so they need no grace.
     m_spareKeys->releaseUnused();
-    X11DeferredRestore::instance().park(std::move(m_spareKeys), m_display, m_displayName);
+    X11DeferredRestore::instance().park(std::move(m_spareKeys), m_display, m_displayName,
+                                        std::move(m_ping));
 }
 
 bool X11KeyBackend::refresh()
 {
     drainEvents();
+    pingWindow();
     if (m_spareKeys->isStale())
         m_spareKeys->rescan(); // checks what is still ours
     return true;
@@ -127,6 +147,7 @@ void X11KeyBackend::sendKey(Keycode keycode, bool down)
 {
     X11ExitGuard::unlessEnding([&] {
         XTestFakeKeyEvent(m_display, keycode, down ? True : False, CurrentTime);
+        m_sentSincePing = true;
         std::erase(m_down, keycode);
         if (down)
             m_down.push_back(keycode);
@@ -140,7 +161,25 @@ bool X11KeyBackend::flush(bool wait)
         XSync(m_display, False);
     else
         XFlush(m_display);
+    pingWindow();
     return true;
+}
+
+void X11KeyBackend::pingWindow()
+{
+    if (!m_ping)
+        return;
+    m_ping->check(m_display, pool());
+    // Never an answer, not even to the first ping: we cannot hear this window's, and the grace
+    // alone has to do.
+    if (m_ping && !m_ping->answered() && pool().now() - m_opened > firstAnswerLimit) {
+        m_ping.reset();
+        pool().setHandledBefore(std::nullopt);
+    }
+    if (m_ping && m_sentSincePing && !m_ping->waiting()) {
+        m_ping->send(m_display, pool());
+        m_sentSincePing = false;
+    }
 }
 
 bool X11KeyBackend::drainEvents()
@@ -150,6 +189,8 @@ bool X11KeyBackend::drainEvents()
     while (XPending(m_display)) {
         XEvent event;
         XNextEvent(m_display, &event);
+        if (m_ping && m_ping->take(event, pool()))
+            continue;
         if (event.type == MappingNotify) {
             // Only the range tells whose change it was.
             sparesOnly = sparesOnly && event.xmapping.request == MappingKeyboard &&

@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include "X11SpareKeys.h"
+#include "X11WindowPing.h"
 
 #include <memory>
 
@@ -49,6 +50,8 @@ private:
 
     /// Reads pending events; true when the layout changed and was loaded again.
     bool drainEvents();
+    /// Asks the window how far it has got, once keys went out since it last answered.
+    void pingWindow();
     void loadKeymap();
 
     _XDisplay *m_display;
@@ -62,4 +65,7 @@ private:
     std::uint64_t m_serial = 0;
     std::vector<Keycode> m_down; // keys this session holds
     bool m_forwardsKeys = false;
+    std::unique_ptr<X11WindowPing> m_ping; // null: the window does not tell
+    bool m_sentSincePing = false;
+    ExtraKeyPool::Clock::time_point m_opened{};
 };

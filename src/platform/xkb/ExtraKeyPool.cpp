@@ -86,9 +86,14 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
     // When each key code's slots (those this character does not need) are all past their grace:
     // a key code given up whole takes the characters coming next on its other levels too.
     std::map<Keycode, Clock::time_point> keycodeFree;
+    // A press the window has not handled yet: not before it has, which it tells on its own.
+    const auto freeAt = [&](const Slot &s) {
+        return handled(s.lastUsed) ? s.lastUsed + m_grace
+                                   : std::max(s.lastUsed + m_grace, now + recheck);
+    };
     for (const Slot &s : m_slots) {
         if (s.keysym && s.pressed && !pinned.contains(s.keysym))
-            keycodeFree[s.keycode] = std::max(keycodeFree[s.keycode], s.lastUsed + m_grace);
+            keycodeFree[s.keycode] = std::max(keycodeFree[s.keycode], freeAt(s));
     }
     // Lower is cheaper; -1: not to be taken now. A free level of a key code already written or
     // bound comes first, so a change spans as few key codes as it can.
@@ -105,7 +110,7 @@ ExtraKeyPool::Allocation ExtraKeyPool::allocate(const std::vector<Keysym> &requi
             return -1;
         if (!s.pressed)
             return coming.contains(s.keysym) ? (rideAlong ? -1 : 6) : 3;
-        if (now - s.lastUsed < m_grace)
+        if (now - s.lastUsed < m_grace || !handled(s.lastUsed))
             return -1;
         if (coming.contains(s.keysym))
             return rideAlong ? -1 : 5;

@@ -9,8 +9,9 @@
 // The extra keys a session lends to characters the layout lacks: (key code, level) slots,
 // each holding one keysym or none. Clients translate a key code with a keymap they fetch
 // after a change, possibly late, so a slot pressed lately keeps its keysym for a grace
-// period; otherwise a slot is taken cheapest first: free, bound but never pressed, the one
-// pressed longest ago. A value type, so a backend can keep it from one run to the next.
+// period, and, where the window tells how far it has got, until the window has handled
+// that press; otherwise a slot is taken cheapest first: free, bound but never pressed, the
+// one pressed longest ago. A value type, so a backend can keep it from one run to the next.
 class ExtraKeyPool {
 public:
     using Clock = std::chrono::steady_clock;
@@ -74,6 +75,20 @@ public:
     /// A slot was just pressed.
     void markUsed(Keycode keycode, int level);
 
+    /// How far the window receiving the keys has got: it has handled every key sent before
+    /// this time. Nothing: it does not tell, and the grace alone protects its keys.
+    void setHandledBefore(std::optional<Clock::time_point> time) { m_handledBefore = time; }
+    std::optional<Clock::time_point> handledBefore() const { return m_handledBefore; }
+
+    /// Whether the window has handled a press made at that time, as far as it tells.
+    bool handled(Clock::time_point pressed) const
+    {
+        return !m_handledBefore || *m_handledBefore > pressed;
+    }
+
+    /// How often a wait for the window looks again.
+    static constexpr std::chrono::milliseconds recheck{10};
+
     /// Gives back what was bound and never pressed: no client saw it.
     std::vector<Edit> unusedEdits() const;
 
@@ -85,4 +100,5 @@ private:
     std::function<Clock::time_point()> m_now;
     Clock::duration m_grace;
     std::vector<Slot> m_slots;
+    std::optional<Clock::time_point> m_handledBefore;
 };
