@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -172,6 +173,23 @@ private slots:
         chord(mainChord);
         QVERIFY(waitForTyped("first third "));
         QVERIFY(at(0));
+    }
+
+    // The keyboard never waits on Keyloom: while its settings write waits (here on the file's
+    // lock, as on a slow home folder), a key typed right after the shortcut arrives.
+    void keysPassWhileTheSettingsWriteWaits()
+    {
+        writePlaylist({"first ", "second "});
+        QProcess &k = keyloom();
+        QVERIFY(startKeyloom(k));
+        QLockFile busy(configPath() + ".lock");
+        QVERIFY(busy.tryLock(0));
+        chord(prevChord);
+        chord({XK_a});
+        QVERIFY(waitForTyped("a"));
+        busy.unlock();
+        QSettings stored(configPath(), QSettings::IniFormat);
+        QVERIFY(waitFor([&] { return stored.sync(), stored.value("currentSnippetIndex") == 1; }));
     }
 
     // What a shortcut of the desktop's own runs: the keys it is bound to are unknown, so a run
