@@ -29,6 +29,7 @@ SettingsView::SettingsView(AppState &state, std::unique_ptr<PreviewClock> clock,
             m_preview->restart();
     });
     connect(m_preview, &TypingPreview::stepped, this, &SettingsView::readTrustThrottled);
+    connect(&state, &AppState::shortcutProblemChanged, this, &SettingsView::shortcutBindingChanged);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, &SettingsView::applicationStateChanged);
 }
 

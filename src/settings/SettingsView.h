@@ -28,8 +28,9 @@ class SettingsView : public QObject {
     Q_PROPERTY(bool accessibilityTrusted READ accessibilityTrusted NOTIFY accessibilityTrustedChanged)
     Q_PROPERTY(QString permissionProblem READ permissionProblem NOTIFY permissionProblemChanged)
     Q_PROPERTY(QFont fixedFont READ fixedFont CONSTANT)
-    Q_PROPERTY(bool escapeStops READ escapeStops CONSTANT)
-    Q_PROPERTY(bool shortcutsUnbound READ shortcutsUnbound CONSTANT)
+    // The desktop's portal may answer after the start and take over the shortcuts.
+    Q_PROPERTY(bool escapeStops READ escapeStops NOTIFY shortcutBindingChanged)
+    Q_PROPERTY(bool shortcutsUnbound READ shortcutsUnbound NOTIFY shortcutBindingChanged)
     Q_PROPERTY(bool viewersRecognized READ viewersRecognized CONSTANT)
 
 public:
@@ -56,6 +57,7 @@ public:
     Q_INVOKABLE void requestAccess();
 
 signals:
+    void shortcutBindingChanged();
     void accessibilityTrustedChanged();
     void permissionProblemChanged();
 

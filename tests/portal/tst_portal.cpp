@@ -1,5 +1,6 @@
 // The portal tap under a real AppState, against a fake portal on a private session bus.
 #include "StateFixture.h"
+#include "platform/desktop/PortalWhenOffered.h"
 #include "platform/portal/PortalShortcutTap.h"
 
 #include <QDBusVariant>
@@ -162,7 +163,7 @@ private slots:
             std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, u"portal"_s));
         m_tap = std::make_unique<PortalShortcutTap>(
             QDBusConnection::connectToBus(address, u"client"_s));
-        // The portal answers on a thread of its own, as the tap's one blocking call needs.
+        // The portal answers on a thread of its own, so that it can be kept busy.
         m_portal = new FakePortal(*m_portalBus);
         m_portal->moveToThread(&m_portalThread);
         m_portalThread.start();
@@ -176,7 +177,15 @@ private slots:
             Qt::BlockingQueuedConnection);
         QVERIFY(registered);
         QVERIFY(m_portalBus->registerService(u"org.freedesktop.portal.Desktop"_s));
-        QVERIFY(PortalShortcutTap::available(QDBusConnection(u"client"_s)));
+        // The probe never waits on the portal: here the portal answers only after it returned.
+        std::optional<bool> offered;
+        {
+            const std::lock_guard busy(m_portal->mutex);
+            PortalShortcutTap::probe(
+                this, [&](bool yes) { offered = yes; }, QDBusConnection(u"client"_s));
+            QVERIFY(!offered);
+        }
+        QTRY_VERIFY(offered && *offered);
         m_spy = std::make_unique<TapSpy>(*m_tap);
         m_state = std::make_unique<AppState>(
             Platform{m_fake.injector, *m_spy, m_fake.clipboard, m_fake.trust, m_fake.notifier},
@@ -295,6 +304,34 @@ private slots:
         for (const auto &[scan, code] : keys)
             QCOMPARE(m_tap->keyCodeForScanCode(scan), std::optional(code));
         QVERIFY(!m_tap->keyCodeForScanCode(3000));
+    }
+
+    // Until the portal answers, the shortcuts go through the tap the session has without it;
+    // then the portal binds them, and whoever shows the binding hears of it.
+    void portalTakesOverOnceItAnswers()
+    {
+        struct First final : KeyboardTap {
+            bool installed = false;
+            bool install(Handler) override { return installed = true; }
+            void remove() override { installed = false; }
+            QList<KeyCombo> watch(const QList<KeyCombo> &, bool) override { return {}; }
+            std::optional<quint16> keyCodeForScanCode(quint32) const override { return {}; }
+            Binding binding() const override { return Binding::Unbound; }
+        };
+        auto owned = std::make_unique<First>();
+        const First &first = *owned;
+        const qsizetype binds = portal([](FakePortal &p) { return p.binds.size(); });
+        PortalWhenOffered tap(std::move(owned), QDBusConnection(u"client"_s));
+        int told = 0;
+        tap.problemChanged = [&] { ++told; };
+        QVERIFY(tap.install([](quint16, quint64) { return true; }));
+        tap.watch({{KeyCode::Semicolon, ctrl | logo}}, true);
+        QCOMPARE(tap.binding(), KeyboardTap::Binding::Unbound);
+        QVERIFY(first.installed);
+        QTRY_COMPARE(tap.binding(), KeyboardTap::Binding::DesktopBound);
+        QCOMPARE(told, 1);
+        QTRY_COMPARE(portal([](FakePortal &p) { return p.binds.size(); }), binds + 1);
+        QCOMPARE(lastBind().shortcuts, QStringList{u"type CTRL+LOGO+semicolon"_s});
     }
 };
 

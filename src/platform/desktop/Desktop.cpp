@@ -1,6 +1,7 @@
 #include "Desktop.h"
 
 #include "DBusNotifier.h"
+#include "PortalWhenOffered.h"
 #include "WaylandTrust.h"
 #include "platform/KeyboardTap.h"
 #include "platform/portal/PortalShortcutTap.h"
@@ -15,6 +16,7 @@
 #include "platform/xkb/XkbKeyNames.h"
 
 #include <QCoreApplication>
+#include <QObject>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -112,12 +114,12 @@ Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
         m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only
     }
 
-    if (PortalShortcutTap::available())
-        m_tap = std::make_unique<PortalShortcutTap>();
-    else if (virtualKeyboard || !hasXDisplay())
-        m_tap = std::make_unique<UnboundTap>();
+    std::unique_ptr<KeyboardTap> withoutPortal;
+    if (virtualKeyboard || !hasXDisplay())
+        withoutPortal = std::make_unique<UnboundTap>();
     else
-        m_tap = std::make_unique<X11KeyboardTap>(); // seen while an XWayland window has the focus
+        withoutPortal = std::make_unique<X11KeyboardTap>(); // seen while an XWayland window has the focus
+    m_tap = std::make_unique<PortalWhenOffered>(std::move(withoutPortal));
 
     m_trust = std::make_unique<WaylandTrust>(virtualKeyboard);
     // Otherwise XWayland's selection bridge carries the Wayland clipboard to X clients.

@@ -99,17 +99,24 @@ PortalShortcutTap::~PortalShortcutTap()
     remove();
 }
 
-bool PortalShortcutTap::available(QDBusConnection bus)
+void PortalShortcutTap::probe(QObject *context, std::function<void(bool)> answer,
+                              QDBusConnection bus)
 {
-    if (!bus.isConnected())
-        return false;
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(context, [answer] { answer(false); }, Qt::QueuedConnection);
+        return;
+    }
     QDBusMessage get = QDBusMessage::createMethodCall(
         portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << shortcutsInterface << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage &&
-           reply.arguments().value(0).value<QDBusVariant>().variant().toUInt() >= 1;
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(get, 5000), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [answer = std::move(answer)](QDBusPendingCallWatcher *w) {
+                         w->deleteLater();
+                         const QDBusPendingReply<QDBusVariant> reply = *w;
+                         answer(!reply.isError() && reply.value().variant().toUInt() >= 1);
+                     });
 }
 
 QString PortalShortcutTap::trigger(const KeyCombo &combo) const

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 class XkbKeyCodes;
@@ -39,9 +40,11 @@ public:
     PortalShortcutTap(const PortalShortcutTap &) = delete;
     PortalShortcutTap &operator=(const PortalShortcutTap &) = delete;
 
-    /// Whether the portal answers on the bus and offers global shortcuts. Waits for the portal
-    /// (a few seconds at most; it may have to be started): for choosing a backend at start.
-    static bool available(QDBusConnection bus = QDBusConnection::sessionBus());
+    /// Asks whether the portal answers on the bus and offers global shortcuts, never waiting
+    /// for it (it may have to be started): the answer comes later, on the context's thread, and
+    /// not at all once the context is gone.
+    static void probe(QObject *context, std::function<void(bool)> answer,
+                      QDBusConnection bus = QDBusConnection::sessionBus());
 
     /// The combination in the XDG shortcut format, e.g. "CTRL+LOGO+semicolon", naming the key
     /// as the us layout does; empty when the key has no name there.
