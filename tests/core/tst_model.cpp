@@ -1,6 +1,7 @@
 // The model over the fakes: settings on a real file, shortcuts, and runs started by them.
 #include "StateFixture.h"
 #include "hotkey/HotkeyManager.h"
+#include "hotkey/KeyNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -109,6 +110,26 @@ private slots:
         QCOMPARE(reloaded->snippets().at(0).text, texts.at(0));
         QCOMPARE(reloaded->snippets().at(1).text, texts.at(1));
         QCOMPARE(reloaded->currentSnippetIndex(), 1);
+    }
+
+    // The names shortcut texts show, the same in every language and layout; any other key is
+    // "Key" and its code.
+    void keyNamesAreFixed()
+    {
+        const QStringList table = QStringLiteral(
+            "0 A 1 S 2 D 3 F 4 H 5 G 6 Z 7 X 8 C 9 V 11 B 12 Q 13 W 14 E 15 R 16 Y 17 T 31 O 32 U "
+            "34 I 35 P 37 L 38 J 40 K 45 N 46 M 18 1 19 2 20 3 21 4 22 6 23 5 25 9 26 7 28 8 29 0 "
+            "24 = 27 - 30 ] 33 [ 39 ' 41 ; 42 \\ 43 , 44 / 47 . 50 ` 36 Return 48 Tab 49 Space "
+            "51 Delete 53 Escape 122 F1 120 F2 99 F3 118 F4 96 F5 97 F6 98 F7 100 F8 101 F9 "
+            "109 F10 103 F11 111 F12 105 F13 123 Left 124 Right 125 Down 126 Up").split(u' ');
+        QHash<quint16, QString> names;
+        for (qsizetype i = 0; i + 1 < table.size(); i += 2)
+            names.insert(table[i].toUShort(), table[i + 1]);
+        QCOMPARE(names.size(), 69);
+        for (quint32 code = 0; code <= 0xFFFF; ++code) {
+            if (keyName(quint16(code)) != names.value(quint16(code), u"Key%1"_s.arg(code)))
+                QFAIL(qPrintable(u"key %1 is named %2"_s.arg(code).arg(keyName(quint16(code)))));
+        }
     }
 
     void loadConvertsStrictly_data()
