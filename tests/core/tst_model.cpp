@@ -226,9 +226,11 @@ private slots:
         QList<QByteArray> written, kept;
         const int limit = PreferenceStore::keptUnreadableLimit;
         for (int i = 0; i < limit + 3; ++i) {
-            // The second content twice: kept and told of once.
+            // The second content twice: kept and told of once. Each content has a size of its
+            // own: QSettings takes a file of the same size and time as unchanged, and file
+            // times here are only a few milliseconds fine.
             const QByteArray broken =
-                "[General\nsnippets=" + QByteArray::number(std::max(i - 1, 0));
+                "[General\nsnippets=" + QByteArray(std::max(i - 1, 0) + 1, 'x');
             if (QFile out(f.path()); out.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 out.write(broken);
             f.fake.notifier.shown.clear();
