@@ -16,7 +16,6 @@
 #include "platform/xkb/XkbKeyNames.h"
 
 #include <QCoreApplication>
-#include <QObject>
 
 #include <xkbcommon/xkbcommon.h>
 

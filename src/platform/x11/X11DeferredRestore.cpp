@@ -49,12 +49,10 @@ void X11DeferredRestore::park(std::unique_ptr<X11SpareKeys> keys, Display *displ
         // A slow window may not have handled the last keys yet: it says when it has.
         for (auto it = mine(); it != m_entries.end() && !m_ending; it = mine()) {
             Parked &p = it->parked;
-            if (!p.ping || p.ping->gone() || p.keys->pool().handled(lastUse) ||
+            if (!p.ping || !p.ping->tells() || p.keys->pool().handled(lastUse) ||
                 std::chrono::steady_clock::now() > deadline + slowWindowLimit)
                 break;
-            p.ping->check(p.display, p.keys->pool());
-            if (!p.ping->waiting() && !p.keys->pool().handled(lastUse))
-                p.ping->send(p.display, p.keys->pool());
+            p.ping->ask(p.display, p.keys->pool());
             m_changed.wait_for(lock, ExtraKeyPool::recheck * 2,
                                [&] { return mine() == m_entries.end() || m_ending; });
         }

@@ -29,7 +29,7 @@ Window activeWindow(Display *display)
 
 } // namespace
 
-unsigned long X11FocusedWindow::clientWindow(Display *display)
+X11FocusedWindow::Program X11FocusedWindow::focusedProgram(Display *display)
 {
     // The window may go away while we look: its errors are no one else's.
     X11ErrorTrap trap(display);
@@ -38,9 +38,11 @@ unsigned long X11FocusedWindow::clientWindow(Display *display)
     for (int depth = 0; window != None && depth < 32; ++depth) {
         XClassHint hint{};
         if (XGetClassHint(display, window, &hint)) {
+            Program program{window, hint.res_name ? hint.res_name : "",
+                            hint.res_class ? hint.res_class : ""};
             XFree(hint.res_name);
             XFree(hint.res_class);
-            return window;
+            return program;
         }
         Window root = None, parent = None, *children = nullptr;
         unsigned count = 0;
@@ -51,21 +53,10 @@ unsigned long X11FocusedWindow::clientWindow(Display *display)
         window = parent == root ? None : parent;
     }
     trap.sync();
-    return None;
+    return {};
 }
 
-bool X11FocusedWindow::forwardsKeys(Display *display)
+bool X11FocusedWindow::forwardsKeys(const Program &program)
 {
-    const Window window = clientWindow(display);
-    if (window == None)
-        return false;
-    X11ErrorTrap trap(display);
-    XClassHint hint{};
-    if (!XGetClassHint(display, window, &hint))
-        return false;
-    const bool forwards = (hint.res_name && isKeyForwardingApp(hint.res_name)) ||
-                          (hint.res_class && isKeyForwardingApp(hint.res_class));
-    XFree(hint.res_name);
-    XFree(hint.res_class);
-    return forwards;
+    return isKeyForwardingApp(program.instance) || isKeyForwardingApp(program.className);
 }

@@ -14,14 +14,6 @@
 #include "X11Headers.h"
 #include <X11/Xlib-xcb.h>
 
-namespace {
-
-// How long a window that names the ping protocol may take to answer its first ping: longer,
-// and we take it that its answers do not reach us.
-constexpr std::chrono::seconds firstAnswerLimit{5};
-
-} // namespace
-
 std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName,
                                                    KeyForwarding forwarding)
 {
@@ -42,19 +34,16 @@ std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName
     }
     std::unique_ptr<X11KeyBackend> backend(new X11KeyBackend(
         display, displayName, xkbEvent, parked ? std::move(parked->keys) : nullptr));
+    const X11FocusedWindow::Program focused = X11FocusedWindow::focusedProgram(display);
     backend->m_forwardsKeys = forwarding == KeyForwarding::EveryWindow ||
                               (forwarding == KeyForwarding::Automatic &&
-                               X11FocusedWindow::forwardsKeys(display));
+                               X11FocusedWindow::forwardsKeys(focused));
     // A slow window may still hold the previous run's keys: none of its spare keys is given
-    // another character before the window answers a first ping.
-    backend->m_ping = X11WindowPing::focused(display);
-    backend->m_opened = backend->pool().now();
-    if (backend->m_ping) {
-        backend->pool().setHandledBefore(ExtraKeyPool::Clock::time_point{});
-        backend->m_ping->send(display, backend->pool());
-    } else {
-        backend->pool().setHandledBefore(std::nullopt);
-    }
+    // another character before the window has answered a ping.
+    backend->m_ping = X11WindowPing::forWindow(display, focused.window);
+    backend->pool().setHandledBefore(backend->m_ping
+                                         ? std::optional(ExtraKeyPool::Clock::time_point{})
+                                         : std::nullopt);
     return backend;
 }
 
@@ -101,7 +90,6 @@ X11KeyBackend::~X11KeyBackend()
 bool X11KeyBackend::refresh()
 {
     drainEvents();
-    pingWindow();
     if (m_spareKeys->isStale())
         m_spareKeys->rescan(); // checks what is still ours
     return true;
@@ -147,7 +135,6 @@ void X11KeyBackend::sendKey(Keycode keycode, bool down)
 {
     X11ExitGuard::unlessEnding([&] {
         XTestFakeKeyEvent(m_display, keycode, down ? True : False, CurrentTime);
-        m_sentSincePing = true;
         std::erase(m_down, keycode);
         if (down)
             m_down.push_back(keycode);
@@ -161,25 +148,13 @@ bool X11KeyBackend::flush(bool wait)
         XSync(m_display, False);
     else
         XFlush(m_display);
-    pingWindow();
     return true;
 }
 
-void X11KeyBackend::pingWindow()
+void X11KeyBackend::awaitWindow()
 {
-    if (!m_ping)
-        return;
-    m_ping->check(m_display, pool());
-    // Never an answer, not even to the first ping: we cannot hear this window's, and the grace
-    // alone has to do.
-    if (m_ping && !m_ping->answered() && pool().now() - m_opened > firstAnswerLimit) {
-        m_ping.reset();
-        pool().setHandledBefore(std::nullopt);
-    }
-    if (m_ping && m_sentSincePing && !m_ping->waiting()) {
-        m_ping->send(m_display, pool());
-        m_sentSincePing = false;
-    }
+    if (m_ping)
+        m_ping->ask(m_display, pool());
 }
 
 bool X11KeyBackend::drainEvents()

@@ -43,6 +43,7 @@ public:
     bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override;
     void sendKey(Keycode keycode, bool down) override;
     bool flush(bool wait) override;
+    void awaitWindow() override;
 
 private:
     X11KeyBackend(_XDisplay *display, QByteArray displayName, int xkbEventBase,
@@ -50,8 +51,6 @@ private:
 
     /// Reads pending events; true when the layout changed and was loaded again.
     bool drainEvents();
-    /// Asks the window how far it has got, once keys went out since it last answered.
-    void pingWindow();
     void loadKeymap();
 
     _XDisplay *m_display;
@@ -66,6 +65,4 @@ private:
     std::vector<Keycode> m_down; // keys this session holds
     bool m_forwardsKeys = false;
     std::unique_ptr<X11WindowPing> m_ping; // null: the window does not tell
-    bool m_sentSincePing = false;
-    ExtraKeyPool::Clock::time_point m_opened{};
 };

@@ -78,7 +78,6 @@ public:
     /// How far the window receiving the keys has got: it has handled every key sent before
     /// this time. Nothing: it does not tell, and the grace alone protects its keys.
     void setHandledBefore(std::optional<Clock::time_point> time) { m_handledBefore = time; }
-    std::optional<Clock::time_point> handledBefore() const { return m_handledBefore; }
 
     /// Whether the window has handled a press made at that time, as far as it tells.
     bool handled(Clock::time_point pressed) const

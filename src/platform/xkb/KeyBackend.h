@@ -74,6 +74,10 @@ public:
     /// Sends what is buffered; with wait, until the desktop has handled it. False once lost.
     virtual bool flush(bool wait) = 0;
 
+    /// Called again and again while an extra key waits for the window to handle its last
+    /// press: asks the window how far it has got, where it can tell (see ExtraKeyPool).
+    virtual void awaitWindow() {}
+
     /// True once the desktop is gone: nothing more can be sent.
     virtual bool lost() const { return false; }
 };

@@ -282,16 +282,16 @@ std::optional<ClusterEnd> PlannedKeySession::bindExtras(const std::vector<Keysym
             return notTypeable(Untypeable::TooManyDistinct);
         if (allocation.waitUntil) {
             // All taken: wait for the oldest to pass its grace, or for a slow window to handle
-            // it (which the backend hears of); the wait is not the pace.
+            // it; the wait is not the pace.
             const Clock::time_point start = Clock::now();
+            m_backend->awaitWindow();
             while (pool.now() < *allocation.waitUntil) {
                 if (m_stop.stop_requested())
                     return stopped;
                 std::this_thread::sleep_for(std::min<Clock::duration>(
                     *allocation.waitUntil - pool.now(), ExtraKeyPool::recheck));
             }
-            if (!m_backend->refresh())
-                return lostEnd;
+            m_backend->awaitWindow();
             waited += Clock::now() - start;
             continue;
         }
