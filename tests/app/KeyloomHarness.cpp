@@ -15,10 +15,16 @@ namespace KeyloomHarness {
 
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
+    // Held once is enough: a read of the window tree races windows coming and going, so a
+    // second look may miss what the first saw.
     const QDeadlineTimer deadline(timeoutMs);
-    while (!condition() && !deadline.hasExpired())
+    for (;;) {
+        if (condition())
+            return true;
+        if (deadline.hasExpired())
+            return false;
         QTest::qWait(20);
-    return condition();
+    }
 }
 
 static QProcessEnvironment environment(const QByteArray &display)
