@@ -2,9 +2,11 @@
 // Qt text field running on that compositor.
 #include "QtFieldOutput.h"
 #include "RealRun.h"
+#include "X11TestSupport.h"
 #include "platform/wayland/WaylandClipboardReader.h"
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/wayland/WaylandKeymap.h"
+#include "platform/x11/X11WindowProgress.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -28,8 +30,9 @@
 
 namespace {
 
-// The compositor's socket, an absolute path, from the sway fixture's KEY=VALUE state file.
-QByteArray socketOf(const QString &stateFile)
+// The compositor's socket, an absolute path, and Xwayland's display, from the sway fixture's
+// KEY=VALUE state file.
+QByteArray socketOf(const QString &stateFile, QByteArray *xDisplay = nullptr)
 {
     QFile file(stateFile);
     QByteArray dir, name;
@@ -39,6 +42,8 @@ QByteArray socketOf(const QString &stateFile)
             dir = line.mid(16).trimmed();
         else if (line.startsWith("WAYLAND_DISPLAY="))
             name = line.mid(16).trimmed();
+        else if (line.startsWith("DISPLAY=") && xDisplay)
+            *xDisplay = line.mid(8).trimmed();
     }
     return name.startsWith('/') || name.isEmpty() ? name : dir + '/' + name;
 }
@@ -115,7 +120,7 @@ private slots:
         QFile state(QString::fromLocal8Bit(qgetenv("KEYLOOM_SWAY_STATE")));
         if (state.open(QIODevice::ReadOnly) && state.peek(5) == "SKIP=")
             QSKIP(state.readAll().mid(5).trimmed().constData());
-        m_socket = socketOf(state.fileName());
+        m_socket = socketOf(state.fileName(), &m_xDisplay);
         QVERIFY2(!m_socket.isEmpty(), "no sway fixture");
         QVERIFY(WaylandKeyInjector::available(m_socket));
         QVERIFY(!WaylandKeyInjector::available("/nonexistent/wayland-0"));
@@ -191,6 +196,26 @@ private slots:
             expected += c.whole ? c.text : QString();
             expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
         }
+    }
+
+    // An X window under Xwayland, far behind: an extra key waits for the window to handle its
+    // last press, which its answer to a ping through Xwayland tells once the compositor has
+    // passed the keys on.
+    void slowXwaylandWindowGetsEveryCharacter()
+    {
+        X11TestSupport::FocusClient recorder;
+        QVERIFY2(recorder.start(qEnvironmentVariable("KEYLOOM_RECORDER"),
+                                {QString::fromLocal8Bit(m_xDisplay), QStringLiteral("30")},
+                                m_xDisplay),
+                 "the recorder got no focus");
+        WaylandKeyInjector injector(
+            m_socket, [this] { return X11WindowProgress::forFocusedWindow(m_xDisplay); });
+        const QString text = manyDistinct(m_extraKeys * 2 + 20);
+        Run run(injector, text, 5);
+        QTRY_VERIFY_WITH_TIMEOUT(run.finished != -1, 120000);
+        QCOMPARE(run.finished.load(), 1);
+        run.run.reset();
+        QTRY_COMPARE_WITH_TIMEOUT((recorder.poll(), recorder.text()), text, 60000);
     }
 
     void lostCompositorEndsTheRun()
@@ -303,6 +328,7 @@ private slots:
 
 private:
     QByteArray m_socket;
+    QByteArray m_xDisplay;
     int m_extraKeys = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/x11/X11DisplayOwnership.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11KeyboardTap.h"
+#include "platform/x11/X11WindowProgress.h"
 #include "platform/xkb/XkbKeyNames.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,11 @@ Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
             QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                       Qt::QueuedConnection);
         });
-        m_injector = std::make_unique<WaylandKeyInjector>();
+        // An X window's keys pass through Xwayland, which tells how far the window has got.
+        WaylandKeyInjector::WindowWatch watch;
+        if (hasXDisplay())
+            watch = [] { return X11WindowProgress::forFocusedWindow(); };
+        m_injector = std::make_unique<WaylandKeyInjector>(QByteArray(), std::move(watch));
     } else {
         m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only
     }

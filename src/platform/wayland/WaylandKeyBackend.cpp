@@ -3,6 +3,7 @@
 #include "WaylandKeymap.h"
 #include "WaylandRoundtrip.h"
 #include "platform/xkb/KeyPlanner.h"
+#include "platform/xkb/WindowProgress.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -104,7 +105,8 @@ bool WaylandKeyBackend::reachable(const QByteArray &displayName)
 
 std::unique_ptr<WaylandKeyBackend>
 WaylandKeyBackend::open(const QByteArray &displayName,
-                        std::shared_ptr<WaylandKeyboardMemory> memory)
+                        std::shared_ptr<WaylandKeyboardMemory> memory,
+                        std::unique_ptr<WindowProgress> window)
 {
     wl_display *display = connect(displayName);
     if (!display)
@@ -112,6 +114,12 @@ WaylandKeyBackend::open(const QByteArray &displayName,
     std::unique_ptr<WaylandKeyBackend> backend(new WaylandKeyBackend(display, std::move(memory)));
     if (!backend->setUp())
         return nullptr;
+    // A slow window may still hold the previous run's keys: none of its extra keys is given
+    // another character before the window has answered.
+    backend->m_window = std::move(window);
+    backend->m_pool.setHandledBefore(backend->m_window
+                                         ? std::optional(ExtraKeyPool::Clock::time_point{})
+                                         : std::nullopt);
     return backend;
 }
 
@@ -342,6 +350,7 @@ void WaylandKeyBackend::sendKey(Keycode keycode, bool down)
         m_down.insert(keycode);
     else
         m_down.erase(keycode);
+    m_sentSinceSync = true;
     // The compositor does not derive a virtual keyboard's modifiers from its keys: they go
     // along with the key events, so clients see both.
     if (m_state && xkb_state_update_key(m_state, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP) &
@@ -367,6 +376,21 @@ bool WaylandKeyBackend::flush(bool)
         return false;
     }
     return true;
+}
+
+void WaylandKeyBackend::awaitWindow()
+{
+    if (!m_window || m_lost)
+        return;
+    // The window's answer must come after our keys, which the compositor passes on to the
+    // window's server: the first round trip has it handle them, the second has it send them
+    // on, as it writes to every client before it reads the next request.
+    if (m_sentSinceSync) {
+        if (!roundtrip(m_display, answerTimeout) || !roundtrip(m_display, answerTimeout))
+            return lose();
+        m_sentSinceSync = false;
+    }
+    m_window->ask(m_pool);
 }
 
 void WaylandKeyBackend::lose()

@@ -20,6 +20,7 @@ struct xkb_context;
 struct xkb_state;
 class WaylandKeymap;
 class WaylandKeyboardMemory;
+class WindowProgress;
 
 // One typing run's virtual keyboard, on a Wayland connection of its own used only by the
 // run's thread. It types on the seat's layout, with extra keys of its own keymap for what the
@@ -29,8 +30,11 @@ class WaylandKeyBackend final : public KeyBackend {
 public:
     /// Connects, creates the virtual keyboard and gives it its keymap; null when the
     /// compositor cannot be reached or offers no virtual keyboards.
+    /// The window, where it tells how far it has got, keeps the extra keys it has not
+    /// handled yet from being given other characters.
     static std::unique_ptr<WaylandKeyBackend> open(const QByteArray &displayName,
-                                                   std::shared_ptr<WaylandKeyboardMemory> memory);
+                                                   std::shared_ptr<WaylandKeyboardMemory> memory,
+                                                   std::unique_ptr<WindowProgress> window = {});
     /// Whether the compositor answers and offers a seat and virtual keyboards.
     static bool reachable(const QByteArray &displayName);
     ~WaylandKeyBackend() override;
@@ -43,6 +47,7 @@ public:
     bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override;
     void sendKey(Keycode keycode, bool down) override;
     bool flush(bool wait) override;
+    void awaitWindow() override;
     bool lost() const override { return m_lost; }
     bool forwardsKeys() const override { return m_forwardsKeys; }
     void setForwardsKeys(bool forwards) { m_forwardsKeys = forwards; }
@@ -76,5 +81,7 @@ private:
     xkb_state *m_state = nullptr; // our own keys on the uploaded keymap
     ExtraKeyPool m_pool{true};
     std::set<Keycode> m_down; // keys this session holds
+    std::unique_ptr<WindowProgress> m_window;
+    bool m_sentSinceSync = false;
     bool m_lost = false;
 };

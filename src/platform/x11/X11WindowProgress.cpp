@@ -1,0 +1,44 @@
+#include "X11WindowProgress.h"
+
+#include "X11Display.h"
+#include "X11FocusedWindow.h"
+#include "X11WindowPing.h"
+
+#include "X11Headers.h"
+
+std::unique_ptr<WindowProgress> X11WindowProgress::forFocusedWindow(const QByteArray &displayName)
+{
+    Display *display = openExpendableX11Display(displayName);
+    if (!display)
+        return nullptr;
+    // Xwayland gives the X focus to none while a Wayland window has the keyboard.
+    std::unique_ptr<X11WindowPing> ping =
+        X11WindowPing::forWindow(display, X11FocusedWindow::focusedProgram(display).window);
+    if (!ping) {
+        closeExpendableX11Display(display);
+        return nullptr;
+    }
+    return std::unique_ptr<WindowProgress>(new X11WindowProgress(display, std::move(ping)));
+}
+
+X11WindowProgress::X11WindowProgress(Display *display, std::unique_ptr<X11WindowPing> ping)
+    : m_display(display), m_ping(std::move(ping))
+{
+}
+
+X11WindowProgress::~X11WindowProgress()
+{
+    m_ping.reset();
+    closeExpendableX11Display(m_display);
+}
+
+void X11WindowProgress::ask(ExtraKeyPool &pool)
+{
+    // The root's other events come along too: nothing else reads them.
+    while (XPending(m_display)) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        m_ping->take(event, pool);
+    }
+    m_ping->ask(m_display, pool);
+}
