@@ -1,9 +1,15 @@
 // Throughput and fidelity of real typing on X11: types texts through the X11
 // injector into the x11_recorder test client and reports characters per second
 // and how many runs arrived exactly. Prints its numbers; it asserts nothing.
-// Usage: DISPLAY=:N bench_x11_typing PATH/TO/x11_recorder [RUNS] [--slow]
+// Usage: DISPLAY=:N bench_x11_typing PATH/TO/x11_recorder [RUNS] [--slow [--grace-only]]
 //   --slow: 450 distinct CJK characters at 5 ms into windows that handle keys slowly instead.
+//   --grace-only: the extra keys' grace alone, without asking the window how far it has got.
+// With WAYLAND_DISPLAY set, types through the compositor's virtual keyboard into the recorder
+// under Xwayland (DISPLAY) instead.
+#include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/x11/X11KeyInjector.h"
+#include "platform/x11/X11WindowProgress.h"
+#include "platform/xkb/WindowProgress.h"
 #include "typing/GraphemeWalker.h"
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"
@@ -19,6 +25,18 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+bool graceOnly = false;
+
+std::unique_ptr<KeyInjector> injectorFor(const QByteArray &display)
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return std::make_unique<X11KeyInjector>(display);
+    WaylandKeyInjector::WindowWatch watch;
+    if (!graceOnly)
+        watch = [display] { return X11WindowProgress::forFocusedWindow(display); };
+    return std::make_unique<WaylandKeyInjector>(QByteArray(), std::move(watch));
+}
 
 // What the recorder shows: Return arrives as CR.
 QString expected(QString text)
@@ -67,7 +85,7 @@ Outcome typeOnce(const QString &recorder, const QByteArray &display, const QStri
     while (!ready && !start.hasExpired())
         pump(100);
 
-    X11KeyInjector injector(display);
+    const std::unique_ptr<KeyInjector> injector = injectorFor(display);
     RealPauser pauser;
     std::atomic<bool> finished{false};
     TypingRunParams params;
@@ -75,7 +93,7 @@ Outcome typeOnce(const QString &recorder, const QByteArray &display, const QStri
     params.delayMs = delayMs;
     const QString want = expected(text);
     const Clock::time_point t0 = Clock::now();
-    TypingRun run(injector, pauser, params, [&finished](const TypingEnd &) { finished = true; });
+    TypingRun run(*injector, pauser, params, [&finished](const TypingEnd &) { finished = true; });
     QDeadlineTimer deadline(120000 + qint64(text.size() * delayMs * 4));
     while ((!finished || received.size() < want.size()) && !deadline.hasExpired())
         pump(20);
@@ -109,6 +127,7 @@ int main(int argc, char **argv)
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     const QByteArray display = qgetenv("DISPLAY");
 
+    graceOnly = argc > 4 && QByteArray(argv[4]) == "--grace-only";
     if (argc > 3 && QByteArray(argv[3]) == "--slow") {
         QString cjk;
         for (int i = 0; i < 450; ++i)

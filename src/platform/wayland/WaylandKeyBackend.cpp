@@ -350,6 +350,8 @@ void WaylandKeyBackend::sendKey(Keycode keycode, bool down)
         m_down.insert(keycode);
     else
         m_down.erase(keycode);
+    if (down && m_window)
+        m_window->pressed();
     m_sentSinceSync = true;
     // The compositor does not derive a virtual keyboard's modifiers from its keys: they go
     // along with the key events, so clients see both.

@@ -138,6 +138,8 @@ void X11KeyBackend::sendKey(Keycode keycode, bool down)
         std::erase(m_down, keycode);
         if (down)
             m_down.push_back(keycode);
+        if (down && m_ping)
+            m_ping->pressed();
     });
 }
 

@@ -8,9 +8,11 @@ namespace {
 
 using std::chrono::seconds;
 
-// A window that names the protocol but has not answered its first ping in this long: its
-// answers do not reach us.
+// A window that names the protocol but has not answered its first ping in this long, and
+// longer for every key press sent before it, a slow window handling those first: its answers
+// do not reach us.
 constexpr seconds firstAnswerLimit{5};
+constexpr std::chrono::milliseconds firstAnswerPerPress{200};
 
 } // namespace
 
@@ -71,7 +73,8 @@ void X11WindowPing::ask(Display *display, ExtraKeyPool &pool)
         return;
     const auto now = pool.now();
     if (m_waiting) {
-        if (!m_answered && now - m_firstSentAt > firstAnswerLimit)
+        if (!m_answered &&
+            now - m_firstSentAt > firstAnswerLimit + m_pressesBeforeFirst * firstAnswerPerPress)
             return stopTelling(pool);
         // Its end may have come before we watched for it: a long wait looks whether it is there.
         if (now - m_sentAt > seconds(1) && now - m_lookedAt > seconds(1)) {
@@ -97,8 +100,10 @@ void X11WindowPing::ask(Display *display, ExtraKeyPool &pool)
     trap.sync();
     // After every key sent so far: the answer covers them all.
     m_sentAt = now;
-    if (m_token == 1)
+    if (m_token == 1) {
         m_firstSentAt = now;
+        m_pressesBeforeFirst = m_presses;
+    }
     m_waiting = true;
 }
 

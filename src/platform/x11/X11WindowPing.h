@@ -24,6 +24,9 @@ public:
     /// stops the pings, the grace alone protecting its keys then. True when it was either.
     bool take(const _XEvent &event, ExtraKeyPool &pool);
 
+    /// A key press went out to the window.
+    void pressed() { ++m_presses; }
+
     /// False once the window is gone or its answers never reach us: the grace alone applies.
     bool tells() const { return !m_deaf; }
 
@@ -35,6 +38,8 @@ private:
     unsigned long m_protocols = 0;
     unsigned long m_ping = 0;
     long m_token = 0;
+    long m_presses = 0;
+    long m_pressesBeforeFirst = 0;
     ExtraKeyPool::Clock::time_point m_sentAt{};
     ExtraKeyPool::Clock::time_point m_firstSentAt{};
     ExtraKeyPool::Clock::time_point m_lookedAt{};

@@ -32,6 +32,11 @@ X11WindowProgress::~X11WindowProgress()
     closeExpendableX11Display(m_display);
 }
 
+void X11WindowProgress::pressed()
+{
+    m_ping->pressed();
+}
+
 void X11WindowProgress::ask(ExtraKeyPool &pool)
 {
     // The root's other events come along too: nothing else reads them.

@@ -17,6 +17,7 @@ public:
     static std::unique_ptr<WindowProgress> forFocusedWindow(const QByteArray &displayName = {});
     ~X11WindowProgress() override;
 
+    void pressed() override;
     void ask(ExtraKeyPool &pool) override;
 
 private:
