@@ -9,7 +9,6 @@
 #include "platform/wayland/WaylandKeyInjector.h"
 #include "platform/x11/X11KeyInjector.h"
 #include "platform/x11/X11WindowProgress.h"
-#include "platform/xkb/WindowProgress.h"
 #include "typing/GraphemeWalker.h"
 #include "typing/Pauser.h"
 #include "typing/TypingRun.h"

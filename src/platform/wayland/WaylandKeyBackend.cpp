@@ -114,12 +114,8 @@ WaylandKeyBackend::open(const QByteArray &displayName,
     std::unique_ptr<WaylandKeyBackend> backend(new WaylandKeyBackend(display, std::move(memory)));
     if (!backend->setUp())
         return nullptr;
-    // A slow window may still hold the previous run's keys: none of its extra keys is given
-    // another character before the window has answered.
     backend->m_window = std::move(window);
-    backend->m_pool.setHandledBefore(backend->m_window
-                                         ? std::optional(ExtraKeyPool::Clock::time_point{})
-                                         : std::nullopt);
+    backend->m_pool.expectAnswers(backend->m_window != nullptr);
     return backend;
 }
 

@@ -41,9 +41,7 @@ std::unique_ptr<X11KeyBackend> X11KeyBackend::open(const QByteArray &displayName
     // A slow window may still hold the previous run's keys: none of its spare keys is given
     // another character before the window has answered a ping.
     backend->m_ping = X11WindowPing::forWindow(display, focused.window);
-    backend->pool().setHandledBefore(backend->m_ping
-                                         ? std::optional(ExtraKeyPool::Clock::time_point{})
-                                         : std::nullopt);
+    backend->pool().expectAnswers(backend->m_ping != nullptr);
     return backend;
 }
 

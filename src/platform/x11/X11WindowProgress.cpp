@@ -39,11 +39,12 @@ void X11WindowProgress::pressed()
 
 void X11WindowProgress::ask(ExtraKeyPool &pool)
 {
-    // The root's other events come along too: nothing else reads them.
+    // The ping takes its answers itself, so that one just come is looked at before the next
+    // ping goes; the root's other events come along too, and nothing else reads them.
+    m_ping->ask(m_display, pool);
     while (XPending(m_display)) {
         XEvent event;
         XNextEvent(m_display, &event);
         m_ping->take(event, pool);
     }
-    m_ping->ask(m_display, pool);
 }

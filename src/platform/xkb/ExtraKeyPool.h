@@ -79,6 +79,13 @@ public:
     /// this time. Nothing: it does not tell, and the grace alone protects its keys.
     void setHandledBefore(std::optional<Clock::time_point> time) { m_handledBefore = time; }
 
+    /// Whether the window will tell: until it first does, no press counts as handled, an
+    /// earlier run's included (a slow window may still hold them).
+    void expectAnswers(bool tells)
+    {
+        setHandledBefore(tells ? std::optional(Clock::time_point{}) : std::nullopt);
+    }
+
     /// Whether the window has handled a press made at that time, as far as it tells.
     bool handled(Clock::time_point pressed) const
     {
