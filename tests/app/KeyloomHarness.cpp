@@ -2,6 +2,7 @@
 #include "model/Snippet.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 
@@ -207,6 +208,18 @@ bool DesktopTest::chooseFromMenu(int upPresses)
         chord({XK_Up});
     chord({XK_Return});
     return true;
+}
+
+int DesktopTest::storedIndex() const
+{
+    QFile file(configPath());
+    const QByteArray key = "currentSnippetIndex=";
+    for (const QByteArray &line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{}) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().toInt();
+    }
+    return -1;
 }
 
 void DesktopTest::writeSettings(const QList<std::pair<QString, QVariant>> &values)

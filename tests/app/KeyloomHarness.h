@@ -37,6 +37,10 @@ class DesktopTest : public QObject {
     Q_OBJECT
 public:
     QString configPath() const { return config->filePath("keyloom/keyloom.conf"); }
+    // The stored list position as the file holds it now, -1 for none. Read afresh: QSettings
+    // takes a file of unchanged size and time for unchanged, and file times have the coarse
+    // grain of the kernel's clock, so a quick rewrite of the same size would go unseen.
+    int storedIndex() const;
     // The program with this test's folders, ended with the test.
     QProcess &keyloom(const QByteArray &display = {});
     bool startKeyloom(QProcess &keyloom); // and wait for its tray item: the grabs are in place
