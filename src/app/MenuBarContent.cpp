@@ -178,7 +178,7 @@ void MenuBarContent::requestPermission()
 {
     m_state.requestAccessibilityPermission();
     AccessibilityTrust &trust = m_state.platform().trust;
-    if (trust.isTrusted())
+    if (trust.isTrusted() || trust.desktopAsks())
         return;
     // Where the desktop has no permission pane of its own to open, say what is missing.
     QPointer<QMessageBox> &box = m_permissionBox;

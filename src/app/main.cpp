@@ -28,9 +28,12 @@ std::atomic<bool> leavingMain = false;
 
 // Typed texts may be secrets: no core file of them, and no ptrace or /proc reading of our
 // memory by the user's other processes. A piped core pattern ignores the limit, not the flag.
+// The desktop portal, which Wayland desktops type and bind shortcuts through, tells its
+// callers apart by their /proc entry and refuses one it cannot read: there the limit alone.
 void keepMemoryPrivate()
 {
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    if (Desktop::session() == Desktop::Session::X11)
+        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
 }

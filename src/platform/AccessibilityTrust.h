@@ -15,4 +15,8 @@ public:
 
     /// Asks the user to grant what is missing; does nothing when already trusted.
     virtual void request() = 0;
+
+    /// Whether the desktop answers a request with a dialog of its own, so nothing of ours is
+    /// needed to say what is missing.
+    virtual bool desktopAsks() const { return false; }
 };

@@ -49,6 +49,10 @@ public:
     /// a run learns of a release from its trigger or waits a settle instead.
     virtual bool seesKeys() const { return true; }
 
+    /// Whether the keys join the seat's one keyboard, so that keys the user still holds (a
+    /// shortcut's Super) apply to them.
+    virtual bool sharesKeyboard() const { return false; }
+
     /// A quick test over a whole text: true when every character of it can be typed here as
     /// things stand. False only means that untypeable() must be asked character by character.
     virtual bool allTypeable(QStringView text)

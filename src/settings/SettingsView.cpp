@@ -121,8 +121,11 @@ void SettingsView::readTrust()
 {
     m_sinceTrustRead.restart();
     const bool trusted = m_state.isAccessibilityTrusted();
+    // A problem shown follows the desktop's answer, which may come later (a refused consent).
     if (trusted)
         setProblem(QString());
+    else if (!m_problem.isEmpty())
+        setProblem(m_state.platform().trust.missingReason());
     if (trusted == m_trusted)
         return;
     m_trusted = trusted;

@@ -86,7 +86,7 @@ void waitForKeyRelease(KeySession &session, Pauser &pauser, std::stop_token stop
     } else if (!session.seesKeys()) {
         // Nothing to poll: a command's keys are still coming up, a menu click has none.
         if (wait.kind == ReleaseWait::Kind::AllKeys)
-            settle = blindSettle;
+            settle = session.sharesKeyboard() ? sharedSettle : blindSettle;
     } else if (wait.kind == ReleaseWait::Kind::AllKeys) {
         held = [&] { return session.anyKeyDown(); };
     } else {

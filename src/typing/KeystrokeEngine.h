@@ -35,6 +35,9 @@ inline constexpr std::chrono::nanoseconds settlePause = std::chrono::millisecond
 // (measured clean with no wait at all); this leaves the compositor time to switch keymaps
 // as they come up.
 inline constexpr std::chrono::nanoseconds blindSettle = std::chrono::milliseconds(50);
+// The same where the keys join the seat's one keyboard, so a Super still held would turn the
+// first letter into a desktop shortcut: time for a person to let go of a shortcut they pressed.
+inline constexpr std::chrono::nanoseconds sharedSettle = std::chrono::milliseconds(500);
 // A release that is reported but never comes does not hold a run for longer than this.
 inline constexpr std::chrono::nanoseconds releaseDeadline = std::chrono::seconds(1);
 

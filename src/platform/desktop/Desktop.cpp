@@ -1,9 +1,12 @@
 #include "Desktop.h"
 
 #include "DBusNotifier.h"
+#include "PortalTyping.h"
 #include "PortalWhenOffered.h"
 #include "WaylandTrust.h"
 #include "platform/KeyboardTap.h"
+#include "platform/portal/PortalKeyInjector.h"
+#include "platform/portal/PortalRemoteDesktop.h"
 #include "platform/portal/PortalShortcutTap.h"
 #include "platform/signals/SignalWatch.h"
 #include "platform/wayland/WaylandClipboardReader.h"
@@ -114,8 +117,20 @@ Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
         if (hasXDisplay())
             watch = [] { return X11WindowProgress::forFocusedWindow(); };
         m_injector = std::make_unique<WaylandKeyInjector>(QByteArray(), std::move(watch));
+        m_trust = std::make_unique<WaylandTrust>(true);
     } else {
-        m_injector = std::make_unique<X11KeyInjector>(); // XWayland windows only
+        // GNOME and KDE offer no virtual keyboard to programs, but send keys through their
+        // portal with the user's consent; XWayland windows only where the portal does not.
+        m_remote = std::make_unique<PortalRemoteDesktop>();
+        auto injector = std::make_unique<InjectorWhenOffered>(
+            std::make_unique<X11KeyInjector>(), std::make_unique<PortalKeyInjector>(*m_remote));
+        m_remote->changed = [this, injector = injector.get()] {
+            using State = PortalRemoteDesktop::State;
+            const State state = m_remote->state();
+            injector->usePortal(state != State::NotOffered && state != State::Probing);
+        };
+        m_injector = std::move(injector);
+        m_trust = std::make_unique<PortalTrust>(*m_remote, std::make_unique<WaylandTrust>(false));
     }
 
     std::unique_ptr<KeyboardTap> withoutPortal;
@@ -125,7 +140,6 @@ Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
         withoutPortal = std::make_unique<X11KeyboardTap>(); // seen while an XWayland window has the focus
     m_tap = std::make_unique<PortalWhenOffered>(std::move(withoutPortal));
 
-    m_trust = std::make_unique<WaylandTrust>(virtualKeyboard);
     // Otherwise XWayland's selection bridge carries the Wayland clipboard to X clients.
     m_dataControl = WaylandClipboardReader::available();
 }

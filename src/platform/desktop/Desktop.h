@@ -13,10 +13,11 @@ class DisplayOwnership;
 class KeyInjector;
 class KeyboardTap;
 class Notifier;
+class PortalRemoteDesktop;
 
 // The desktop session this process runs in, and the backends chosen for what it offers:
-// X11 as it is; on Wayland the compositor's virtual keyboard and the portal's shortcuts
-// where offered, else XWayland. Nothing outside this folder knows which backend runs.
+// X11 as it is; on Wayland the compositor's virtual keyboard, else the RemoteDesktop portal
+// (GNOME, KDE Plasma), else XWayland, and the portal's shortcuts where offered. Nothing outside this folder knows which backend runs.
 class Desktop {
 public:
     enum class Session { X11, Wayland };
@@ -54,6 +55,7 @@ public:
     bool clearClipboard() const;
 
 private:
+    std::unique_ptr<PortalRemoteDesktop> m_remote; // first, so gone last: the others use it
     std::unique_ptr<KeyInjector> m_injector;
     std::unique_ptr<KeyboardTap> m_tap;
     std::unique_ptr<AccessibilityTrust> m_trust;

@@ -1,5 +1,6 @@
 #include "PortalShortcutTap.h"
 
+#include "PortalRequest.h"
 #include "platform/KeyCodes.h"
 #include "platform/xkb/XkbKeyNames.h"
 
@@ -16,11 +17,7 @@
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 const char *const descriptions[] = {
     "Type the clipboard or the current snippet",
@@ -34,26 +31,10 @@ void report(const QString &line)
     std::fflush(stdout);
 }
 
-// Tokens name request and session objects, so they must differ across every tap on a connection.
-QString newToken()
-{
-    static int counter = 0;
-    return QStringLiteral("keyloom%1").arg(++counter);
-}
-
 QString responseError(uint response)
 {
     return response == 1 ? QStringLiteral("the request was cancelled")
                          : QStringLiteral("the desktop answered with error %1").arg(response);
-}
-
-// The portal has sent the handle as a string or as an object path, depending on its version.
-QString sessionHandle(const QVariantMap &results)
-{
-    const QVariant handle = results.value(QStringLiteral("session_handle"));
-    return handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
-               ? handle.value<QDBusObjectPath>().path()
-               : handle.toString();
 }
 
 std::shared_ptr<xkb_keymap> usKeymap()
@@ -107,7 +88,7 @@ void PortalShortcutTap::probe(QObject *context, std::function<void(bool)> answer
         return;
     }
     QDBusMessage get = QDBusMessage::createMethodCall(
-        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        portal::service, portal::path, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << shortcutsInterface << QStringLiteral("version");
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(get, 5000), context);
@@ -145,8 +126,8 @@ bool PortalShortcutTap::install(Handler handler)
     remove();
     // Only the bus daemon is asked here, never the portal: it may be slow to start.
     QDBusConnectionInterface *daemon = m_bus.isConnected() ? m_bus.interface() : nullptr;
-    if (!daemon || (!daemon->isServiceRegistered(portalService).value() &&
-                    !daemon->activatableServiceNames().value().contains(portalService)))
+    if (!daemon || (!daemon->isServiceRegistered(portal::service).value() &&
+                    !daemon->activatableServiceNames().value().contains(portal::service)))
         return false;
     m_handler = std::move(handler);
     m_installed = true;
@@ -198,13 +179,12 @@ QString PortalShortcutTap::request(const QString &method, QVariantList arguments
 {
     // The portal names the request object after our unique name and the token; listening
     // before the call leaves no gap in which the answer could be missed.
-    const QString token = newToken();
-    const QString path = portalPath + QStringLiteral("/request/") +
-                         m_bus.baseService().mid(1).replace(u'.', u'_') + u'/' + token;
+    const QString token = portal::newToken();
+    const QString path = portal::requestPath(m_bus, token);
     options.insert(QStringLiteral("handle_token"), token);
     listen(path, true);
     QDBusMessage call =
-        QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
+        QDBusMessage::createMethodCall(portal::service, portal::path, shortcutsInterface, method);
     call.setArguments(arguments << options);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -242,10 +222,10 @@ void PortalShortcutTap::listen(const QString &requestPath, bool on)
 {
     const char *slot = SLOT(onResponse(uint, QVariantMap, QDBusMessage));
     if (on)
-        m_bus.connect(portalService, requestPath, requestInterface, QStringLiteral("Response"),
+        m_bus.connect(portal::service, requestPath, portal::requestInterface, QStringLiteral("Response"),
                       this, slot);
     else
-        m_bus.disconnect(portalService, requestPath, requestInterface, QStringLiteral("Response"),
+        m_bus.disconnect(portal::service, requestPath, portal::requestInterface, QStringLiteral("Response"),
                          this, slot);
 }
 
@@ -253,10 +233,10 @@ void PortalShortcutTap::listenToShortcuts(bool on)
 {
     for (const char *name : {"Activated", "Deactivated"}) {
         if (on)
-            m_bus.connect(portalService, portalPath, shortcutsInterface, QLatin1String(name), this,
+            m_bus.connect(portal::service, portal::path, shortcutsInterface, QLatin1String(name), this,
                           SLOT(onShortcut(QDBusMessage)));
         else
-            m_bus.disconnect(portalService, portalPath, shortcutsInterface, QLatin1String(name),
+            m_bus.disconnect(portal::service, portal::path, shortcutsInterface, QLatin1String(name),
                              this, SLOT(onShortcut(QDBusMessage)));
     }
 }
@@ -264,7 +244,7 @@ void PortalShortcutTap::listenToShortcuts(bool on)
 void PortalShortcutTap::startSession()
 {
     m_createRequest = request(QStringLiteral("CreateSession"), {},
-                              {{QStringLiteral("session_handle_token"), newToken()}});
+                              {{QStringLiteral("session_handle_token"), portal::newToken()}});
 }
 
 void PortalShortcutTap::closeSession()
@@ -277,9 +257,9 @@ void PortalShortcutTap::closeSession()
     if (m_session.isEmpty())
         return;
     const QString session = std::exchange(m_session, {});
-    m_bus.disconnect(portalService, session, sessionInterface, QStringLiteral("Closed"), this,
+    m_bus.disconnect(portal::service, session, portal::sessionInterface, QStringLiteral("Closed"), this,
                      SLOT(onSessionClosed(QDBusMessage)));
-    m_bus.asyncCall(QDBusMessage::createMethodCall(portalService, session, sessionInterface,
+    m_bus.asyncCall(QDBusMessage::createMethodCall(portal::service, session, portal::sessionInterface,
                                                    QStringLiteral("Close")));
 }
 
@@ -305,20 +285,20 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
     const QString path = message.path();
     listen(path, false);
     if (m_abandoned.remove(path)) {
-        if (const QString session = sessionHandle(results); response == 0 && !session.isEmpty())
-            m_bus.asyncCall(QDBusMessage::createMethodCall(portalService, session, sessionInterface,
+        if (const QString session = portal::sessionHandle(results); response == 0 && !session.isEmpty())
+            m_bus.asyncCall(QDBusMessage::createMethodCall(portal::service, session, portal::sessionInterface,
                                                            QStringLiteral("Close")));
         return;
     }
     if (path == m_createRequest) {
         m_createRequest.clear();
-        m_session = response == 0 ? sessionHandle(results) : QString();
+        m_session = response == 0 ? portal::sessionHandle(results) : QString();
         if (m_session.isEmpty()) {
             setProblem(tr("The desktop gave Keyloom no shortcuts (%1).")
                            .arg(response == 0 ? QStringLiteral("no handle") : responseError(response)));
             return;
         }
-        m_bus.connect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
+        m_bus.connect(portal::service, m_session, portal::sessionInterface, QStringLiteral("Closed"), this,
                       SLOT(onSessionClosed(QDBusMessage)));
         if (!m_combos.isEmpty())
             bind();
@@ -364,7 +344,7 @@ void PortalShortcutTap::onSessionClosed(const QDBusMessage &message)
 {
     if (message.path() != m_session)
         return;
-    m_bus.disconnect(portalService, m_session, sessionInterface, QStringLiteral("Closed"), this,
+    m_bus.disconnect(portal::service, m_session, portal::sessionInterface, QStringLiteral("Closed"), this,
                      SLOT(onSessionClosed(QDBusMessage)));
     m_session.clear();
     m_bound.reset();

@@ -2,6 +2,7 @@
 
 #include "WaylandKeymap.h"
 #include "WaylandRoundtrip.h"
+#include "WaylandSeatKeymap.h"
 #include "platform/xkb/KeyPlanner.h"
 #include "platform/xkb/WindowProgress.h"
 
@@ -61,34 +62,6 @@ void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *inte
 }
 
 const wl_registry_listener registryListener{onGlobal, [](void *, wl_registry *, uint32_t) {}};
-
-// The keymap a wl_keyboard announces on creation.
-struct SeatKeymap {
-    std::optional<std::string> text;
-};
-
-void onKeymap(void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size)
-{
-    auto *keymap = static_cast<SeatKeymap *>(data);
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-        // Private and read-only: the compositor may share one mapping with every client.
-        void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            const char *chars = static_cast<const char *>(map);
-            keymap->text = std::string(chars, strnlen(chars, size));
-            munmap(map, size);
-        }
-    }
-    close(fd);
-}
-
-const wl_keyboard_listener keyboardListener{
-    onKeymap,
-    [](void *, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {},
-    [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
-    [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t) {},
-    [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-    [](void *, wl_keyboard *, int32_t, int32_t) {}};
 
 wl_display *connect(const QByteArray &displayName)
 {
@@ -201,15 +174,7 @@ std::optional<std::string> WaylandKeyBackend::seatKeymap()
 {
     if (!(m_globals.seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD))
         return std::nullopt;
-    wl_keyboard *keyboard = wl_seat_get_keyboard(m_globals.seat);
-    SeatKeymap keymap;
-    wl_keyboard_add_listener(keyboard, &keyboardListener, &keymap);
-    roundtrip(m_display, answerTimeout);
-    if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
-        wl_keyboard_release(keyboard);
-    else
-        wl_keyboard_destroy(keyboard);
-    return keymap.text;
+    return wayland::seatKeymap(m_display, m_globals.seat);
 }
 
 WaylandKeyBackend::~WaylandKeyBackend()

@@ -42,6 +42,8 @@ public:
     /// Every key down now, the session's own included; false from seesKeys() where hidden.
     virtual std::vector<Keycode> keysDown() { return {}; }
     virtual bool seesKeys() const { return false; }
+    /// Whether the keys join the seat's one keyboard (see KeySession).
+    virtual bool sharesKeyboard() const { return false; }
 
     /// The key code at a canonical key position.
     virtual std::optional<Keycode> keycodeOf(quint16 canonical) const

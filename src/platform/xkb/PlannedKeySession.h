@@ -33,6 +33,7 @@ public:
     bool isKeyDown(quint16 keyCode) override;
     bool anyKeyDown() override;
     bool seesKeys() const override { return m_backend->seesKeys(); }
+    bool sharesKeyboard() const override { return m_backend->sharesKeyboard(); }
     bool allTypeable(QStringView text) override;
     std::optional<Untypeable> untypeable(QStringView cluster) override;
     void prepare(QStringView upcoming) override;

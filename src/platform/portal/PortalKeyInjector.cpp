@@ -1,0 +1,116 @@
+#include "PortalKeyInjector.h"
+
+#include "PortalRemoteDesktop.h"
+#include "PortalRequest.h"
+#include "platform/wayland/WaylandSeatKeymap.h"
+#include "platform/xkb/KeyBackend.h"
+#include "platform/xkb/PlannedKeySession.h"
+
+#include <QDBusReply>
+
+#include <xkbcommon/xkbcommon.h>
+
+#include <set>
+
+namespace {
+
+const QString remoteInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+// A portal that has not handled a key for this long is taken as gone.
+constexpr int answerTimeoutMs = 5000;
+
+// The layout group in force. The compositor tells it only to the focused window; KDE tells
+// it on the bus (where more than one layout is set up, else it is the first).
+std::uint32_t activeLayout(const QDBusConnection &bus)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
+        QStringLiteral("org.kde.KeyboardLayouts"), QStringLiteral("getLayout"));
+    const QDBusReply<uint> reply = bus.call(call, QDBus::Block, 1000);
+    return reply.isValid() ? reply.value() : 0;
+}
+
+class PortalKeyBackend final : public KeyBackend {
+public:
+    PortalKeyBackend(std::shared_ptr<const PortalRemoteDesktop::Grant> grant, xkb_keymap *keymap,
+                     std::uint32_t layout)
+        : m_grant(std::move(grant)), m_keymap(keymap), m_layout(layout)
+    {
+    }
+    ~PortalKeyBackend() override
+    {
+        // Never leave a key of ours down on the seat.
+        for (Keycode keycode : std::set(m_down))
+            sendKey(keycode, false);
+        xkb_keymap_unref(m_keymap);
+    }
+
+    bool refresh() override { return !lost(); }
+    bool sharesKeyboard() const override { return true; }
+    xkb_keymap *keymap() const override { return m_keymap; }
+    std::uint64_t keymapSerial() const override { return 1; }
+    std::pair<std::uint32_t, std::uint32_t> layoutAndLocks() override { return {m_layout, 0}; }
+    ExtraKeyPool &pool() override { return m_pool; }
+    ExtraKeyType extraKeyType() const override { return {1, false}; }
+    bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override { return edits.empty(); }
+
+    void sendKey(Keycode keycode, bool down) override
+    {
+        if (keycode < 8 || lost())
+            return;
+        // The portal takes evdev codes, XKB's less 8.
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            portal::service, portal::path, remoteInterface,
+            QStringLiteral("NotifyKeyboardKeycode"));
+        call << QVariant::fromValue(QDBusObjectPath(m_grant->session)) << QVariantMap()
+             << int(keycode - 8) << uint(down ? 1 : 0);
+        // The portal hands each call to a thread of its own, so calls sent back to back reach
+        // the desktop in any order (a key's release before its press): one at a time.
+        const QDBusMessage reply = m_grant->bus.call(call, QDBus::Block, answerTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            m_lost = true;
+        if (down)
+            m_down.insert(keycode);
+        else
+            m_down.erase(keycode);
+    }
+
+    bool flush(bool) override { return !lost(); }
+
+    bool lost() const override { return m_lost || m_grant->ended; }
+
+private:
+    std::shared_ptr<const PortalRemoteDesktop::Grant> m_grant;
+    xkb_keymap *m_keymap;
+    std::uint32_t m_layout;
+    ExtraKeyPool m_pool; // never holds a key: the compositor's keymap is not ours to change
+    std::set<Keycode> m_down;
+    bool m_lost = false;
+};
+
+} // namespace
+
+PortalKeyInjector::PortalKeyInjector(PortalRemoteDesktop &remote, QByteArray displayName)
+    : m_remote(remote), m_displayName(std::move(displayName))
+{
+}
+
+std::unique_ptr<KeySession> PortalKeyInjector::open(KeyForwarding)
+{
+    std::shared_ptr<const PortalRemoteDesktop::Grant> grant = m_remote.grant();
+    if (!grant) {
+        m_remote.ask();
+        return nullptr;
+    }
+    const std::optional<std::string> text = wayland::seatKeymap(m_displayName);
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    xkb_keymap *keymap = text && context ? xkb_keymap_new_from_string(context, text->c_str(),
+                                                                      XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                                      XKB_KEYMAP_COMPILE_NO_FLAGS)
+                                         : nullptr;
+    xkb_context_unref(context);
+    if (!keymap)
+        return nullptr;
+    const std::uint32_t layout = activeLayout(grant->bus) % xkb_keymap_num_layouts(keymap);
+    return std::make_unique<PlannedKeySession>(
+        std::make_unique<PortalKeyBackend>(std::move(grant), keymap, layout));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+#include <string>
+
+struct wl_display;
+struct wl_seat;
+
+namespace wayland {
+
+/// The keymap text the seat's keyboard announces to a new wl_keyboard; nothing when the seat
+/// has no keyboard or the compositor does not answer in time.
+std::optional<std::string> seatKeymap(wl_display *display, wl_seat *seat);
+
+/// The same on a connection of its own to the named display (empty: $WAYLAND_DISPLAY), for a
+/// program that sends its keys some other way and only plans on the seat's layout.
+std::optional<std::string> seatKeymap(const QByteArray &displayName);
+
+} // namespace wayland
