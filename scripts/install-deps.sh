@@ -33,6 +33,9 @@ packages=(
     # portal's D-Bus, and for the tests a headless sway with foot, Xwayland, wtype and wl-copy
     libwayland-dev libwayland-bin qt6-wayland qt6-wayland-dev qt6-base-private-dev
     sway foot xwayland wtype wl-clipboard dbus-daemon
+    # KDE Plasma on Wayland: a headless KWin with the real desktop portal and its KDE backend
+    # (which needs Qt 5's Wayland platform) for the tests
+    kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5
 )
 
 missing=()
