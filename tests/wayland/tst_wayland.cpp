@@ -114,6 +114,12 @@ private:
 // The program in the session, with settings of its own; its settings are read at start.
 class Keyloom {
 public:
+    Keyloom()
+    {
+        // Read as it comes, or a full pipe would hold the program up.
+        QObject::connect(&m_process, &QProcess::readyRead, &m_process,
+                         [this] { m_said += QString::fromUtf8(m_process.readAll()); });
+    }
     bool start(const QList<std::pair<QString, QVariant>> &settings)
     {
         stop();
@@ -154,7 +160,7 @@ public:
     ~Keyloom() { stop(); }
 
     /// What the program has said on its output since it started.
-    QString said() { return m_said += QString::fromUtf8(m_process.readAll()), m_said; }
+    QString said() { return m_said; }
     static bool asksConsent() { return stateValue(QStringLiteral("CONSENT")) == u"ask"; }
 
     static QString program() { return stateValue(QStringLiteral("STAGE")) + QStringLiteral("/keyloom"); }
