@@ -25,23 +25,11 @@ QString responseText(uint response)
 
 PortalRemoteDesktop::PortalRemoteDesktop(QDBusConnection bus) : m_bus(std::move(bus))
 {
-    if (!m_bus.isConnected()) {
-        m_state = State::NotOffered;
-        return;
-    }
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        portal::service, portal::path, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << remoteInterface << QStringLiteral("AvailableDeviceTypes");
-    // The portal may have to be started first: its answer may take a while.
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get, 25000), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
-        w->deleteLater();
-        const QDBusPendingReply<QDBusVariant> reply = *w;
-        const bool keyboard =
-            !reply.isError() && (reply.value().variant().toUInt() & keyboardDevice);
-        setState(keyboard ? State::Idle : State::NotOffered);
-    });
+    portal::readUInt(m_bus, remoteInterface, QStringLiteral("AvailableDeviceTypes"), this,
+                     [this](std::optional<uint> types) {
+                         setState(types && (*types & keyboardDevice) ? State::Idle
+                                                                     : State::NotOffered);
+                     });
 }
 
 PortalRemoteDesktop::~PortalRemoteDesktop()

@@ -83,20 +83,9 @@ PortalShortcutTap::~PortalShortcutTap()
 void PortalShortcutTap::probe(QObject *context, std::function<void(bool)> answer,
                               QDBusConnection bus)
 {
-    if (!bus.isConnected()) {
-        QMetaObject::invokeMethod(context, [answer] { answer(false); }, Qt::QueuedConnection);
-        return;
-    }
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        portal::service, portal::path, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << shortcutsInterface << QStringLiteral("version");
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(get, 5000), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                     [answer = std::move(answer)](QDBusPendingCallWatcher *w) {
-                         w->deleteLater();
-                         const QDBusPendingReply<QDBusVariant> reply = *w;
-                         answer(!reply.isError() && reply.value().variant().toUInt() >= 1);
+    portal::readUInt(bus, shortcutsInterface, QStringLiteral("version"), context,
+                     [answer = std::move(answer)](std::optional<uint> version) {
+                         answer(version.value_or(0) >= 1);
                      });
 }
 
