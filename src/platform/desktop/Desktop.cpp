@@ -104,14 +104,15 @@ Desktop::Desktop() : m_notifier(std::make_unique<DBusNotifier>())
         return;
     }
 
+    // A virtual keyboard destroyed with a key down leaves clients believing it held, and a key
+    // the portal pressed stays down on the seat: a signal ends the program through its
+    // destructors, which stop the runs and let go.
+    SignalWatch::arm([](int) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
+    });
     const bool virtualKeyboard = WaylandKeyInjector::available();
     if (virtualKeyboard) {
-        // A virtual keyboard destroyed with a key down leaves clients believing it held: a
-        // signal ends the program through its destructors, which stop the runs and let go.
-        SignalWatch::arm([](int) {
-            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                                      Qt::QueuedConnection);
-        });
         // An X window's keys pass through Xwayland, which tells how far the window has got.
         WaylandKeyInjector::WindowWatch watch;
         if (hasXDisplay())
