@@ -36,6 +36,10 @@ packages=(
     # KDE Plasma on Wayland: a headless KWin with the real desktop portal and its KDE backend
     # (which needs Qt 5's Wayland platform) for the tests
     kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5
+    # GNOME: its input-sources settings (GIO); for the tests a headless mutter with the
+    # desktop portal's GNOME backend, and Python's AT-SPI to answer its consent dialog
+    libglib2.0-dev gsettings-desktop-schemas
+    mutter xdg-desktop-portal-gnome at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // The portal tap under a real AppState, against a fake portal on a private session bus.
 #include "StateFixture.h"
 #include "platform/desktop/PortalWhenOffered.h"
+#include "platform/portal/GnomeInputSources.h"
 #include "platform/portal/PortalShortcutTap.h"
 
 #include <QDBusVariant>
@@ -332,6 +333,35 @@ private slots:
         QCOMPARE(told, 1);
         QTRY_COMPARE(portal([](FakePortal &p) { return p.binds.size(); }), binds + 1);
         QCOMPARE(lastBind().shortcuts, QStringList{u"type CTRL+LOGO+semicolon"_s});
+    }
+
+    // GNOME's layout group in force, from its input sources and their most-recent list.
+    void gnomeLayoutGroup_data()
+    {
+        QTest::addColumn<QString>("sources");
+        QTest::addColumn<QString>("mostRecent");
+        QTest::addColumn<int>("group"); // -1: not known
+        QTest::newRow("one source") << u"xkb us"_s << u""_s << 0;
+        QTest::newRow("the second in force") << u"xkb us,xkb de"_s << u"xkb de,xkb us"_s << 1;
+        QTest::newRow("most recent since removed") << u"xkb us,xkb de"_s << u"xkb fr"_s << 0;
+        QTest::newRow("a layout twice is one group") << u"xkb us,xkb us,xkb de"_s << u"xkb de"_s << 1;
+        QTest::newRow("the fourth begins a keymap") << u"xkb us,xkb de,xkb fr,xkb es"_s << u"xkb es"_s << 0;
+        QTest::newRow("an input method") << u"xkb us,ibus anthy"_s << u"xkb us"_s << -1;
+        QTest::newRow("no sources") << u""_s << u"xkb de"_s << -1;
+    }
+    void gnomeLayoutGroup()
+    {
+        QFETCH(QString, sources);
+        QFETCH(QString, mostRecent);
+        QFETCH(int, group);
+        const auto parse = [](const QString &list) {
+            std::vector<gnome::InputSource> parsed;
+            for (const QString &source : list.split(u',', Qt::SkipEmptyParts))
+                parsed.emplace_back(source.section(u' ', 0, 0).toStdString(),
+                                    source.section(u' ', 1).toStdString());
+            return parsed;
+        };
+        QCOMPARE(int(gnome::layoutGroup(parse(sources), parse(mostRecent)).value_or(-1)), group);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "PortalKeyInjector.h"
 
+#include "GnomeInputSources.h"
 #include "PortalRemoteDesktop.h"
 #include "PortalRequest.h"
 #include "platform/wayland/WaylandSeatKeymap.h"
@@ -19,14 +20,15 @@ const QString remoteInterface = QStringLiteral("org.freedesktop.portal.RemoteDes
 constexpr int answerTimeoutMs = 5000;
 
 // The layout group in force. The compositor tells it only to the focused window; KDE tells
-// it on the bus (where more than one layout is set up, else it is the first).
+// it on the bus (where more than one layout is set up, else it is the first), GNOME through
+// its input-sources settings.
 std::uint32_t activeLayout(const QDBusConnection &bus)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
         QStringLiteral("org.kde.KeyboardLayouts"), QStringLiteral("getLayout"));
     const QDBusReply<uint> reply = bus.call(call, QDBus::Block, 1000);
-    return reply.isValid() ? reply.value() : 0;
+    return reply.isValid() ? reply.value() : gnome::activeLayoutGroup().value_or(0);
 }
 
 class PortalKeyBackend final : public KeyBackend {
