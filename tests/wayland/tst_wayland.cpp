@@ -372,6 +372,35 @@ private slots:
         QCOMPARE(client.text(), QString());
     }
 
+    // KDE's shortcut service fires the shortcut Keyloom gave the portal, as its keys would.
+    void desktopShortcutTypes()
+    {
+        if (stateValue(u"DESKTOP"_s) != u"kde")
+            QSKIP("only KDE's portal binds shortcuts here");
+        QCOMPARE(useLayouts(u"us"_s), 0);
+        m_layouts = u"us"_s;
+        m_delay = -1;
+        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}));
+        Client client;
+        QVERIFY(client.start(Receiver::QtWayland));
+        const QString text = u"Hello, World! (1)"_s;
+        QCOMPARE(inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s,
+                                      u"sh"_s, text}), 0);
+        // The shortcuts' component exists once the portal has taken them; one press only, as
+        // a second stops the run.
+        bool pressed = false;
+        QVERIFY(waitFor([&] {
+            return pressed = pressed ||
+                             inSession(u"run"_s, {u"dbus-send"_s, u"--session"_s, u"--print-reply"_s,
+                                                  u"--dest=org.kde.kglobalaccel"_s, u"/component/Keyloom"_s,
+                                                  u"org.kde.kglobalaccel.Component.invokeShortcut"_s,
+                                                  u"string:type"_s}) == 0;
+        }, 30000));
+        QVERIFY(waitFor([&] { return client.text().size() >= text.size(); }, 30000));
+        QCOMPARE(client.text(), text);
+        QVERIFY2(!m_keyloom.said().contains(u"shortcuts"_s), qPrintable(m_keyloom.said()));
+    }
+
     // Where nothing tells when the shortcut's keys are let go, a run started with them down
     // must not type while they are: Super+l locks GNOME's screen.
     void heldShortcutKeysStayOut()

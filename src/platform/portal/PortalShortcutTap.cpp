@@ -121,7 +121,9 @@ bool PortalShortcutTap::install(Handler handler)
     m_handler = std::move(handler);
     m_installed = true;
     listenToShortcuts(true);
-    startSession();
+    // KDE Plasma 5.27 takes the shortcuts only with the session: it waits for them.
+    if (!m_combos.isEmpty())
+        startSession();
     return true;
 }
 
@@ -146,7 +148,12 @@ QList<KeyCombo> PortalShortcutTap::watch(const QList<KeyCombo> &combos, bool)
     // A session being created binds the latest combinations once it exists.
     if (!m_installed || !m_createRequest.isEmpty())
         return {};
-    if (!m_session.isEmpty() && !m_bound) {
+    if (m_session.isEmpty()) {
+        if (!m_combos.isEmpty())
+            startSession();
+    } else if (m_desktopKeeps) {
+        m_bound = m_combos; // the keys are the desktop's to change
+    } else if (!m_bound) {
         bind();
     } else {
         // A session binds once: new keys need a new session.
@@ -230,10 +237,29 @@ void PortalShortcutTap::listenToShortcuts(bool on)
     }
 }
 
+QList<PortalShortcutTap::Shortcut> PortalShortcutTap::shortcuts() const
+{
+    QList<Shortcut> shortcuts;
+    for (qsizetype i = 0; i < m_combos.size(); ++i) {
+        QVariantMap properties{{QStringLiteral("description"), QString::fromUtf8(descriptions[i])}};
+        if (const QString preferred = trigger(m_combos[i]); !preferred.isEmpty())
+            properties.insert(QStringLiteral("preferred_trigger"), preferred);
+        shortcuts.append({QString::fromLatin1(shortcutIds[i]), properties});
+    }
+    return shortcuts;
+}
+
 void PortalShortcutTap::startSession()
 {
-    m_createRequest = request(QStringLiteral("CreateSession"), {},
-                              {{QStringLiteral("session_handle_token"), portal::newToken()}});
+    // KDE Plasma 5.27 takes the shortcuts here, not in BindShortcuts, and keeps them under the
+    // session's token: one name across starts, or each start would add shortcuts of its own
+    // whose keys the earlier ones already hold.
+    QVariantMap options{{QStringLiteral("session_handle_token"),
+                         m_sessions++ == 0 ? QStringLiteral("Keyloom") : portal::newToken()}};
+    if (!m_combos.isEmpty())
+        options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts()));
+    m_created = m_combos;
+    m_createRequest = request(QStringLiteral("CreateSession"), {}, options);
 }
 
 void PortalShortcutTap::closeSession()
@@ -243,6 +269,7 @@ void PortalShortcutTap::closeSession()
     if (!m_bindRequest.isEmpty())
         listen(std::exchange(m_bindRequest, {}), false);
     m_bound.reset();
+    m_desktopKeeps = false;
     if (m_session.isEmpty())
         return;
     const QString session = std::exchange(m_session, {});
@@ -254,17 +281,10 @@ void PortalShortcutTap::closeSession()
 
 void PortalShortcutTap::bind()
 {
-    QList<Shortcut> shortcuts;
-    for (qsizetype i = 0; i < m_combos.size(); ++i) {
-        QVariantMap properties{{QStringLiteral("description"), QString::fromUtf8(descriptions[i])}};
-        if (const QString preferred = trigger(m_combos[i]); !preferred.isEmpty())
-            properties.insert(QStringLiteral("preferred_trigger"), preferred);
-        shortcuts.append({QString::fromLatin1(shortcutIds[i]), properties});
-    }
     m_bound = m_combos;
     m_bindRequest = request(QStringLiteral("BindShortcuts"),
                             {QVariant::fromValue(QDBusObjectPath(m_session)),
-                             QVariant::fromValue(shortcuts), QString()},
+                             QVariant::fromValue(shortcuts()), QString()},
                             {});
 }
 
@@ -289,8 +309,19 @@ void PortalShortcutTap::onResponse(uint response, const QVariantMap &results,
         }
         m_bus.connect(portal::service, m_session, portal::sessionInterface, QStringLiteral("Closed"), this,
                       SLOT(onSessionClosed(QDBusMessage)));
-        if (!m_combos.isEmpty())
+        // A desktop that took every shortcut with the session (KDE Plasma 5.27) keeps their
+        // keys in its own settings; its BindShortcuts would only open them.
+        QSet<QString> taken;
+        for (const Shortcut &shortcut :
+             qdbus_cast<QList<Shortcut>>(results.value(QStringLiteral("shortcuts")).value<QDBusArgument>()))
+            taken.insert(shortcut.id);
+        m_desktopKeeps = !m_created.isEmpty() && taken.size() >= m_created.size();
+        if (m_desktopKeeps) {
+            m_bound = m_combos;
+            setProblem({});
+        } else if (!m_combos.isEmpty()) {
             bind();
+        }
     } else if (path == m_bindRequest) {
         m_bindRequest.clear();
         setProblem(response == 0 ? QString()

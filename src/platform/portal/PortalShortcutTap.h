@@ -78,6 +78,7 @@ private:
     void startSession();
     void closeSession();
     void bind();
+    QList<Shortcut> shortcuts() const;
 
     QDBusConnection m_bus;
     std::shared_ptr<xkb_keymap> m_keymap; // us layout, evdev keycodes
@@ -92,6 +93,9 @@ private:
     QString m_problem;
     QString m_bindRequest;
     std::optional<QList<KeyCombo>> m_bound;
+    QList<KeyCombo> m_created; // the combinations the session was created with
+    bool m_desktopKeeps = false;   // the desktop took them with the session
+    int m_sessions = 0;
     // Creation requests of sessions no longer wanted, closed as soon as the portal answers.
     QSet<QString> m_abandoned;
     // The release flag of each shortcut that is down, and of the one being handled.
