@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Answers GNOME's remote-desktop consent dialog as a person would, through the accessibility
-bus: ticks "Allow remote interaction", then presses "Share" once it can be pressed."""
+bus: ticks "Allow remote interaction", then presses "Share" once it can be pressed; with the
+argument "refuse", presses "Cancel"."""
 import sys
 import time
 
@@ -27,6 +28,7 @@ def has(node, state):
     return node.get_state_set().contains(state)
 
 
+refuse = sys.argv[1:] == ["refuse"]
 deadline = time.monotonic() + 30
 ticked = 0.0  # a tick shows a moment later: not ticked again before then
 while time.monotonic() < deadline:
@@ -37,6 +39,9 @@ while time.monotonic() < deadline:
         share = find(app, "push button", "_Share")
         if not box or not share:
             continue
+        if refuse:
+            find(app, "push button", "_Cancel").do_action(0)
+            sys.exit(0)
         if not has(box, Atspi.StateType.CHECKED):
             if time.monotonic() - ticked > 2:
                 box.do_action(0)

@@ -6,7 +6,7 @@
 #   desktop.sh stop STATEFILE        stops it, and removes its directory
 #   desktop.sh run STATEFILE CMD...  runs CMD in the session, as the session's user
 #   desktop.sh focus STATEFILE CRITERIA  nothing to do: both give a new window the focus
-#   desktop.sh consent STATEFILE     answers the desktop's consent dialog as a person would
+#   desktop.sh consent STATEFILE [refuse]  answers the desktop's consent dialog as a person would
 #   desktop.sh layouts STATEFILE LIST [ACTIVE]  sets the layouts ("us,de") and the active one;
 #                                    exits 2 where the session cannot
 #   desktop.sh keys STATEFILE MS CODE...  the user holds these evdev keys MS ms (GNOME)
@@ -38,7 +38,8 @@ fi
 if [ "$cmd" = consent ]; then
     # KWin grants a program outside a sandbox at once; GNOME shows its dialog.
     [ "$(get DESKTOP)" = gnome ] || exit 0
-    exec "$0" run "$state" timeout 60 /usr/bin/python3 "$here/../gnome/consent.py"
+    shift 2
+    exec "$0" run "$state" timeout 60 /usr/bin/python3 "$here/../gnome/consent.py" "$@"
 fi
 
 if [ "$cmd" = keys ]; then

@@ -120,7 +120,7 @@ public:
         QObject::connect(&m_process, &QProcess::readyRead, &m_process,
                          [this] { m_said += QString::fromUtf8(m_process.readAll()); });
     }
-    bool start(const QList<std::pair<QString, QVariant>> &settings)
+    bool start(const QList<std::pair<QString, QVariant>> &settings, bool granted = true)
     {
         stop();
         m_said.clear();
@@ -143,7 +143,7 @@ public:
         // Up once it takes commands. Where the desktop asks for consent, the first run asks
         // and types nothing (KWin grants it to a program outside a sandbox at once).
         if (waitFor([] { return command(QStringLiteral("--stop")) == 0; }, 60000))
-            return !asksConsent() || consent();
+            return !asksConsent() || !granted || consent();
         qWarning("keyloom takes no commands: %s", m_process.state() == QProcess::NotRunning
                      ? qPrintable(u"it ended with status %1"_s.arg(m_process.exitCode()))
                      : "it still runs");
@@ -162,13 +162,12 @@ public:
     /// What the program has said on its output since it started.
     QString said() { return m_said; }
     static bool asksConsent() { return stateValue(QStringLiteral("CONSENT")) == u"ask"; }
+    static bool consent();
 
     static QString program() { return stateValue(QStringLiteral("STAGE")) + QStringLiteral("/keyloom"); }
     static int command(const QString &option) { return inSession(QStringLiteral("run"), {program(), option}); }
 
 private:
-    static bool consent();
-
     QProcess m_process;
     QString m_said;
 };
@@ -370,6 +369,25 @@ private slots:
         QVERIFY2(waitFor([&] { return m_keyloom.said().contains(u"cannot be typed here: 1."_s); }, 30000),
                  qPrintable(m_keyloom.said()));
         QCOMPARE(client.text(), QString());
+    }
+
+    // A refused consent types nothing, and the next run asks again.
+    void refusedConsentAsksAgain()
+    {
+        if (stateValue(u"DESKTOP"_s) != u"gnome")
+            QSKIP("only GNOME shows a consent dialog here");
+        m_delay = -1;
+        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}, false));
+        Client client;
+        QVERIFY(client.start(Receiver::QtWayland));
+        QVERIFY(typeThroughClipboard(u"refused"_s));
+        QCOMPARE(inSession(u"consent"_s, {u"refuse"_s}), 0);
+        QTest::qWait(1500);
+        QCOMPARE(client.text(), QString());
+        QVERIFY(Keyloom::consent()); // a dialog again, answered this time
+        QVERIFY(typeThroughClipboard(u"granted"_s));
+        QVERIFY(waitFor([&] { return client.text().size() >= 7; }, 30000));
+        QCOMPARE(client.text(), u"granted"_s);
     }
 
     // KDE's shortcut service fires the shortcut Keyloom gave the portal, as its keys would.
