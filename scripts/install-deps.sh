@@ -39,6 +39,8 @@ packages=(
     # GNOME: its input-sources settings (GIO); for the tests a headless mutter with the
     # desktop portal's GNOME backend, and Python's AT-SPI to answer its consent dialog
     libglib2.0-dev gsettings-desktop-schemas
+    # KDE: KWin's protocol for the lock states
+    plasma-wayland-protocols
     mutter xdg-desktop-portal-gnome at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 

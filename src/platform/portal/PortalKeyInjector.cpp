@@ -3,6 +3,7 @@
 #include "GnomeInputSources.h"
 #include "PortalRemoteDesktop.h"
 #include "PortalRequest.h"
+#include "platform/wayland/KdeKeyStates.h"
 #include "platform/wayland/WaylandSeatKeymap.h"
 #include "platform/xkb/KeyBackend.h"
 #include "platform/xkb/PlannedKeySession.h"
@@ -31,11 +32,25 @@ std::uint32_t activeLayout(const QDBusConnection &bus)
     return reply.isValid() ? reply.value() : gnome::activeLayoutGroup().value_or(0);
 }
 
+// The locked modifiers in force. Only KWin tells them to a program without the focus; elsewhere
+// they are taken as off.
+std::uint32_t lockedModifiers(xkb_keymap *keymap, const QByteArray &displayName)
+{
+    const std::optional<wayland::LockStates> states = wayland::kdeLockStates(displayName);
+    if (!states)
+        return 0;
+    const auto mask = [keymap](const char *name) {
+        const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, name);
+        return index == XKB_MOD_INVALID ? 0u : 1u << index;
+    };
+    return (states->capsLock ? mask(XKB_MOD_NAME_CAPS) : 0) | (states->numLock ? mask(XKB_MOD_NAME_NUM) : 0);
+}
+
 class PortalKeyBackend final : public KeyBackend {
 public:
     PortalKeyBackend(std::shared_ptr<const PortalRemoteDesktop::Grant> grant, xkb_keymap *keymap,
-                     std::uint32_t layout)
-        : m_grant(std::move(grant)), m_keymap(keymap), m_layout(layout)
+                     std::uint32_t layout, std::uint32_t locks)
+        : m_grant(std::move(grant)), m_keymap(keymap), m_layout(layout), m_locks(locks)
     {
     }
     ~PortalKeyBackend() override
@@ -50,7 +65,7 @@ public:
     bool sharesKeyboard() const override { return true; }
     xkb_keymap *keymap() const override { return m_keymap; }
     std::uint64_t keymapSerial() const override { return 1; }
-    std::pair<std::uint32_t, std::uint32_t> layoutAndLocks() override { return {m_layout, 0}; }
+    std::pair<std::uint32_t, std::uint32_t> layoutAndLocks() override { return {m_layout, m_locks}; }
     ExtraKeyPool &pool() override { return m_pool; }
     ExtraKeyType extraKeyType() const override { return {1, false}; }
     bool commit(const std::vector<ExtraKeyPool::Edit> &edits) override { return edits.empty(); }
@@ -84,6 +99,7 @@ private:
     std::shared_ptr<const PortalRemoteDesktop::Grant> m_grant;
     xkb_keymap *m_keymap;
     std::uint32_t m_layout;
+    std::uint32_t m_locks;
     ExtraKeyPool m_pool; // never holds a key: the compositor's keymap is not ours to change
     std::set<Keycode> m_down;
     bool m_lost = false;
@@ -113,6 +129,6 @@ std::unique_ptr<KeySession> PortalKeyInjector::open(KeyForwarding)
     if (!keymap)
         return nullptr;
     const std::uint32_t layout = activeLayout(grant->bus) % xkb_keymap_num_layouts(keymap);
-    return std::make_unique<PlannedKeySession>(
-        std::make_unique<PortalKeyBackend>(std::move(grant), keymap, layout));
+    return std::make_unique<PlannedKeySession>(std::make_unique<PortalKeyBackend>(
+        std::move(grant), keymap, layout, lockedModifiers(keymap, m_displayName)));
 }
