@@ -172,12 +172,16 @@ private:
     QString m_said;
 };
 
+bool copy(const QString &text)
+{
+    // wl-copy stays behind to serve the text: not on our output, which CTest waits to see closed.
+    return inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s, u"sh"_s, text}) == 0;
+}
+
 // Types the text through the clipboard, as a user binding `keyloom --toggle` would.
 bool typeThroughClipboard(const QString &text)
 {
-    // wl-copy stays behind to serve the text: not on our output, which CTest waits to see closed.
-    return inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s, u"sh"_s, text}) == 0 &&
-           Keyloom::command(QStringLiteral("--toggle")) == 0;
+    return copy(text) && Keyloom::command(QStringLiteral("--toggle")) == 0;
 }
 
 bool Keyloom::consent()
@@ -359,12 +363,8 @@ private slots:
     {
         if (!Keyloom::asksConsent())
             QSKIP("a virtual keyboard binds keys of its own for it (textsArriveExactly)");
-        QCOMPARE(useLayouts(u"us"_s), 0);
-        m_layouts = u"us"_s;
-        m_delay = -1;
-        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}));
         Client client;
-        QVERIFY(client.start(Receiver::QtWayland));
+        QVERIFY(startOnUs(client));
         QVERIFY(typeThroughClipboard(u"ab€c"_s));
         QVERIFY2(waitFor([&] { return m_keyloom.said().contains(u"cannot be typed here: 1."_s); }, 30000),
                  qPrintable(m_keyloom.said()));
@@ -376,10 +376,8 @@ private slots:
     {
         if (stateValue(u"DESKTOP"_s) != u"gnome")
             QSKIP("only GNOME shows a consent dialog here");
-        m_delay = -1;
-        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}, false));
         Client client;
-        QVERIFY(client.start(Receiver::QtWayland));
+        QVERIFY(startOnUs(client, false));
         QVERIFY(typeThroughClipboard(u"refused"_s));
         QCOMPARE(inSession(u"consent"_s, {u"refuse"_s}), 0);
         QTest::qWait(1500);
@@ -395,15 +393,10 @@ private slots:
     {
         if (stateValue(u"DESKTOP"_s) != u"kde")
             QSKIP("only KDE's portal binds shortcuts here");
-        QCOMPARE(useLayouts(u"us"_s), 0);
-        m_layouts = u"us"_s;
-        m_delay = -1;
-        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}));
         Client client;
-        QVERIFY(client.start(Receiver::QtWayland));
+        QVERIFY(startOnUs(client));
         const QString text = u"Hello, World! (1)"_s;
-        QCOMPARE(inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s,
-                                      u"sh"_s, text}), 0);
+        QVERIFY(copy(text));
         // The shortcuts' component exists once the portal has taken them; one press only, as
         // a second stops the run.
         bool pressed = false;
@@ -425,15 +418,10 @@ private slots:
     {
         if (stateValue(u"DESKTOP"_s) != u"gnome")
             QSKIP("only mutter lets the tests hold keys as the user");
-        QCOMPARE(useLayouts(u"us"_s), 0);
-        m_layouts = u"us"_s;
-        m_delay = -1;
-        QVERIFY(m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}));
         Client client;
-        QVERIFY(client.start(Receiver::QtWayland));
+        QVERIFY(startOnUs(client));
         const QString text = u"lHello, World! (1)"_s;
-        QCOMPARE(inSession(u"run"_s, {u"sh"_s, u"-c"_s, u"exec wl-copy -- \"$1\" 2>/dev/null"_s,
-                                      u"sh"_s, text}), 0);
+        QVERIFY(copy(text));
         QProcess held; // Ctrl and Super down as the user's, let go 300 ms later
         startInSession(held, u"keys"_s, {u"300"_s, u"29"_s, u"125"_s});
         QVERIFY(waitFor([&] { return held.canReadLine() || held.state() == QProcess::NotRunning; }, 30000));
@@ -446,6 +434,16 @@ private slots:
     }
 
 private:
+    // The program at 5 ms on the us layout, and a Qt field with the focus.
+    bool startOnUs(Client &client, bool granted = true)
+    {
+        if (useLayouts(u"us"_s) != 0)
+            return false;
+        m_layouts = u"us"_s;
+        m_delay = -1;
+        return m_keyloom.start({{u"typingSpeedMs"_s, 5.0}}, granted) && client.start(Receiver::QtWayland);
+    }
+
     Keyloom m_keyloom;
     double m_delay = -1;
     QString m_layouts;

@@ -3,7 +3,6 @@
 #include "GnomeInputSources.h"
 #include "PortalRemoteDesktop.h"
 #include "PortalRequest.h"
-#include "platform/wayland/KdeKeyStates.h"
 #include "platform/wayland/WaylandSeatKeymap.h"
 #include "platform/xkb/KeyBackend.h"
 #include "platform/xkb/PlannedKeySession.h"
@@ -34,9 +33,8 @@ std::uint32_t activeLayout(const QDBusConnection &bus)
 
 // The locked modifiers in force. Only KWin tells them to a program without the focus; elsewhere
 // they are taken as off.
-std::uint32_t lockedModifiers(xkb_keymap *keymap, const QByteArray &displayName)
+std::uint32_t lockedModifiers(xkb_keymap *keymap, const std::optional<wayland::LockStates> &states)
 {
-    const std::optional<wayland::LockStates> states = wayland::kdeLockStates(displayName);
     if (!states)
         return 0;
     const auto mask = [keymap](const char *name) {
@@ -119,7 +117,8 @@ std::unique_ptr<KeySession> PortalKeyInjector::open(KeyForwarding)
         m_remote.ask();
         return nullptr;
     }
-    const std::optional<std::string> text = wayland::seatKeymap(m_displayName);
+    const wayland::SeatState seat = wayland::seatState(m_displayName);
+    const std::optional<std::string> &text = seat.keymap;
     xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
     xkb_keymap *keymap = text && context ? xkb_keymap_new_from_string(context, text->c_str(),
                                                                       XKB_KEYMAP_FORMAT_TEXT_V1,
@@ -130,5 +129,5 @@ std::unique_ptr<KeySession> PortalKeyInjector::open(KeyForwarding)
         return nullptr;
     const std::uint32_t layout = activeLayout(grant->bus) % xkb_keymap_num_layouts(keymap);
     return std::make_unique<PlannedKeySession>(std::make_unique<PortalKeyBackend>(
-        std::move(grant), keymap, layout, lockedModifiers(keymap, m_displayName)));
+        std::move(grant), keymap, layout, lockedModifiers(keymap, seat.locks)));
 }

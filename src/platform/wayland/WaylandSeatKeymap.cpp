@@ -10,6 +10,8 @@
 
 #include <wayland-client.h>
 
+#include "keystate-client-protocol.h"
+
 namespace {
 
 constexpr std::chrono::seconds answerTimeout{5};
@@ -40,7 +42,23 @@ const wl_keyboard_listener keyboardListener{
 struct Seat {
     wl_seat *seat = nullptr;
     unsigned capabilities = 0;
+    org_kde_kwin_keystate *keyState = nullptr;
+    wayland::LockStates locks;
+    bool locksTold = false;
 };
+
+void onKeyState(void *data, org_kde_kwin_keystate *, uint32_t key, uint32_t state)
+{
+    auto *seat = static_cast<Seat *>(data);
+    const bool on = state != ORG_KDE_KWIN_KEYSTATE_STATE_UNLOCKED;
+    if (key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK)
+        seat->locks.capsLock = on;
+    else if (key == ORG_KDE_KWIN_KEYSTATE_KEY_NUMLOCK)
+        seat->locks.numLock = on;
+    seat->locksTold = true;
+}
+
+const org_kde_kwin_keystate_listener keyStateListener{onKeyState};
 
 void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *interface,
               uint32_t version)
@@ -55,6 +73,12 @@ void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *inte
         seat->seat = static_cast<wl_seat *>(
             wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 4u)));
         wl_seat_add_listener(seat->seat, &seatListener, seat);
+    } else if (!seat->keyState && std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
+        // KWin lists this restricted global only to a program it grants it.
+        seat->keyState = static_cast<org_kde_kwin_keystate *>(
+            wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, 1));
+        org_kde_kwin_keystate_add_listener(seat->keyState, &keyStateListener, seat);
+        org_kde_kwin_keystate_fetchStates(seat->keyState);
     }
 }
 
@@ -75,23 +99,28 @@ std::optional<std::string> wayland::seatKeymap(wl_display *display, wl_seat *sea
     return text;
 }
 
-std::optional<std::string> wayland::seatKeymap(const QByteArray &displayName)
+wayland::SeatState wayland::seatState(const QByteArray &displayName)
 {
+    SeatState state;
     wl_display *display =
         wl_display_connect(displayName.isEmpty() ? nullptr : displayName.constData());
     if (!display)
-        return std::nullopt;
+        return state;
     Seat seat;
     wl_registry *registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &registryListener, &seat);
-    std::optional<std::string> text;
-    // The first round trip names the globals, the second brings the seat's capabilities.
+    // The first round trip names the globals, the second brings the seat's capabilities and
+    // the lock states.
     if (roundtrip(display, answerTimeout) && seat.seat && roundtrip(display, answerTimeout) &&
         (seat.capabilities & WL_SEAT_CAPABILITY_KEYBOARD))
-        text = seatKeymap(display, seat.seat);
+        state.keymap = seatKeymap(display, seat.seat);
+    if (seat.locksTold)
+        state.locks = seat.locks;
+    if (seat.keyState)
+        wl_proxy_destroy(reinterpret_cast<wl_proxy *>(seat.keyState));
     if (seat.seat)
         wl_seat_destroy(seat.seat);
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
-    return text;
+    return state;
 }
