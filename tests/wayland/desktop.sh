@@ -39,12 +39,12 @@ if [ "$cmd" = consent ]; then
     # KWin grants a program outside a sandbox at once; GNOME shows its dialog.
     [ "$(get DESKTOP)" = gnome ] || exit 0
     shift 2
-    exec "$0" run "$state" timeout 60 /usr/bin/python3 "$here/../gnome/consent.py" "$@"
+    exec "$0" run "$state" timeout 60 /usr/bin/python3 "$(get STAGE)/consent.py" "$@"
 fi
 
 if [ "$cmd" = keys ]; then
     shift 2
-    exec "$0" run "$state" /usr/bin/python3 "$here/../gnome/mutter-keys.py" "$@"
+    exec "$0" run "$state" /usr/bin/python3 "$(get STAGE)/mutter-keys.py" "$@"
 fi
 
 if [ "$cmd" = layouts ]; then
@@ -128,6 +128,8 @@ if [ $desktop = kde ]; then
     cp /usr/share/xdg-desktop-portal/portals/kde.portal "$stage/portals/"
 else
     compositor="mutter --headless --wayland --virtual-monitor 1024x768 --wayland-display $display"
+    # The session's user may not reach the source tree: it runs copies from its stage.
+    cp "$here/../gnome/consent.py" "$here/../gnome/mutter-keys.py" "$stage/"
     cp /usr/share/xdg-desktop-portal/portals/gnome.portal /usr/share/xdg-desktop-portal/portals/gtk.portal \
         "$stage/portals/"
 fi
