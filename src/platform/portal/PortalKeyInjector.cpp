@@ -28,7 +28,13 @@ std::uint32_t activeLayout(const QDBusConnection &bus)
         QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
         QStringLiteral("org.kde.KeyboardLayouts"), QStringLiteral("getLayout"));
     const QDBusReply<uint> reply = bus.call(call, QDBus::Block, 1000);
-    return reply.isValid() ? reply.value() : gnome::activeLayoutGroup().value_or(0);
+    if (reply.isValid())
+        return reply.value();
+    // Other desktops may keep GNOME's settings installed, with sources that do not apply.
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
+    return desktops.contains(QLatin1String("GNOME"), Qt::CaseInsensitive)
+               ? gnome::activeLayoutGroup().value_or(0)
+               : 0;
 }
 
 // The locked modifiers in force. Only KWin tells them to a program without the focus; elsewhere
