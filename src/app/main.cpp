@@ -1,5 +1,7 @@
+#include "Language.h"
 #include "MenuBarContent.h"
 #include "QtClipboard.h"
+#include "SettingsLoader.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
 
@@ -8,9 +10,9 @@
 #include "platform/DisplayOwnership.h"
 #include "platform/Platform.h"
 #include "platform/desktop/Desktop.h"
-#include "settings/SettingsWindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <atomic>
@@ -38,7 +40,9 @@ void keepMemoryPrivate()
     setrlimit(RLIMIT_CORE, &noCore);
 }
 
-constexpr char usage[] = R"(Usage: keyloom [--toggle | --previous | --stop | --settings]
+// Shown through the translation, as are the messages below.
+const char *const usage =
+    QT_TRANSLATE_NOOP("main", R"(Usage: keyloom [--toggle | --previous | --stop | --settings]
 
 Without an option, starts Keyloom in the system tray (or opens the settings window of the
 Keyloom already running). The options control the running Keyloom, for a keyboard shortcut
@@ -52,7 +56,7 @@ set in the desktop's own settings or for a script:
   --help       show this help
 
 The exit status is 0 when the running Keyloom took the command, and 1 when none runs.
-)";
+)");
 
 struct Option {
     const char *name;
@@ -74,16 +78,21 @@ int sendCommand(SingleInstance::Command command)
     case SingleInstance::Answer::Taken:
         return 0;
     case SingleInstance::Answer::NotRunning:
-        QTextStream(stderr) << "keyloom: no Keyloom is running." << Qt::endl;
+        QTextStream(stderr) << "keyloom: "
+                            << QCoreApplication::translate("main", "No Keyloom is running.")
+                            << Qt::endl;
         return 1;
     case SingleInstance::Answer::NoAnswer:
         break;
     }
-    QTextStream(stderr) << "keyloom: the running Keyloom did not answer." << Qt::endl;
+    QTextStream(stderr) << "keyloom: "
+                        << QCoreApplication::translate("main",
+                                                       "The running Keyloom did not answer.")
+                        << Qt::endl;
     return 1;
 }
 
-void handleCommand(SingleInstance::Command command, AppState &state, SettingsWindow &settings)
+void handleCommand(SingleInstance::Command command, AppState &state, SettingsLoader &settings)
 {
     switch (command) {
     case SingleInstance::Command::Toggle:
@@ -110,26 +119,39 @@ int main(int argc, char *argv[])
 
     // Our own options come first; the rest are the toolkit's (-platform, -style, ...).
     std::optional<SingleInstance::Command> command;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            QTextStream(stdout) << usage;
-            return 0;
-        }
+    const char *unknown = nullptr;
+    bool help = false;
+    for (int i = 1; i < argc && !help && !unknown; ++i) {
+        help = !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
         for (const Option &option : options) {
             if (!std::strcmp(argv[i], option.name))
                 command = option.command;
         }
-        if (!command && !std::strncmp(argv[i], "--", 2)) {
-            QTextStream(stderr) << "keyloom: unknown option " << argv[i]
-                                << " (see keyloom --help)" << Qt::endl;
+        if (!help && !command && !std::strncmp(argv[i], "--", 2))
+            unknown = argv[i];
+    }
+    if (help || unknown || command) {
+        // No display needed: only the translation of what is printed.
+        QCoreApplication core(argc, argv);
+        Language::install();
+        if (help) {
+            QTextStream(stdout) << QCoreApplication::translate("main", usage);
+            return 0;
+        }
+        if (unknown) {
+            QTextStream(stderr) << "keyloom: "
+                                << QCoreApplication::translate(
+                                       "main", "unknown option %1 (see keyloom --help)")
+                                       .arg(QString::fromLocal8Bit(unknown))
+                                << Qt::endl;
             return 2;
         }
-    }
-    if (command)
         return sendCommand(*command);
+    }
 
     Desktop::choosePlatformPlugin();
     QApplication app(argc, argv);
+    Language::install();
     QApplication::setApplicationName(QStringLiteral("keyloom"));
     QApplication::setApplicationDisplayName(QStringLiteral("Keyloom"));
     QApplication::setDesktopFileName(QStringLiteral("keyloom"));
@@ -144,19 +166,21 @@ int main(int argc, char *argv[])
         return instance.askRunningToOpenSettings() ? 0 : 1;
 
     Desktop desktop;
-    QtClipboard clipboard(desktop.clipboardReader(), [&desktop] { return desktop.clearClipboard(); });
+    QtClipboard clipboard(desktop.clipboardReader(),
+                          [&desktop] { return desktop.clearClipboard(); });
 
     // Loads the settings, registers both shortcuts and installs the tap.
-    AppState state(Platform{desktop.injector(), desktop.tap(), clipboard, desktop.trust(),
-                            desktop.notifier()},
-                   PreferenceStore::defaultPath());
+    AppState state(
+        Platform{desktop.injector(), desktop.tap(), clipboard, desktop.trust(), desktop.notifier()},
+        PreferenceStore::defaultPath());
 
-    SettingsWindow settings(state);
+    SettingsLoader settings(state);
     MenuBarContent menu(state);
     TrayIcon tray(state, menu.menu());
 
-    QObject::connect(&menu, &MenuBarContent::settingsRequested, &settings, &SettingsWindow::open);
-    QObject::connect(&menu, &MenuBarContent::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&menu, &MenuBarContent::settingsRequested, &settings, &SettingsLoader::open);
+    QObject::connect(&menu, &MenuBarContent::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
     QObject::connect(&instance, &SingleInstance::commandReceived, &state,
                      [&](SingleInstance::Command c) { handleCommand(c, state, settings); });
 

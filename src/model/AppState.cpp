@@ -163,8 +163,10 @@ AppState::AppState(Platform platform, const QString &storePath, std::shared_ptr<
             tr("Keyloom could not read its settings"),
             tr("What it could not read is kept in %1; the rest start from their defaults.")
                 .arg(where));
-        QTextStream(stderr) << "[Keyloom] The settings file could not be read; its content is kept in "
-                            << where << Qt::endl;
+        QTextStream(stderr)
+            << "[Keyloom] "
+            << tr("The settings file could not be read; its content is kept in %1").arg(where)
+            << Qt::endl;
     }
     setupHotkey();
 }

@@ -1,13 +1,14 @@
 #include "PreferenceStore.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTextStream>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 constexpr QFileDevice::Permissions ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -100,10 +101,13 @@ void PreferenceStore::setValue(const QString &key, const QVariant &value)
     m_settings->sync();
     if (m_settings->status() == QSettings::AccessError && !m_failureReported) {
         m_failureReported = true;
-        std::fprintf(
-            stderr, "[Keyloom] Cannot save settings to %s; changes are kept until Keyloom quits.\n",
-            qPrintable(QDir::toNativeSeparators(m_path)));
-        std::fflush(stderr);
+        QTextStream(stderr)
+            << "[Keyloom] "
+            << QCoreApplication::translate(
+                   "PreferenceStore",
+                   "Cannot save settings to %1; changes are kept until Keyloom quits.")
+                   .arg(QDir::toNativeSeparators(m_path))
+            << Qt::endl;
     }
     emit written(key);
 }

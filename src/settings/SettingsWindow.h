@@ -19,7 +19,7 @@ public:
     ~SettingsWindow() override;
 
     /// Opens the window (creating it if needed), raises it and gives it the focus.
-    void open();
+    Q_INVOKABLE void open();
     bool isOpen() const;
 
     /// The open window, or null.

@@ -40,14 +40,14 @@ FormSection {
             spacing: -1
             ModeSegment {
                 objectName: "modeClipboard"
-                text: "Paste from Clipboard"
+                text: qsTr("Paste from Clipboard")
                 ButtonGroup.group: modeGroup
                 checked: !view.listMode
                 onClicked: snippetModel.listMode = false
             }
             ModeSegment {
                 objectName: "modePlaylist"
-                text: "Paste from List"
+                text: qsTr("Paste from List")
                 ButtonGroup.group: modeGroup
                 checked: view.listMode
                 onClicked: snippetModel.listMode = true

@@ -1,6 +1,7 @@
 #include "X11AccessibilityTrust.h"
 #include "X11Display.h"
 
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <utility>
@@ -51,13 +52,16 @@ QString X11AccessibilityTrust::reasonFor(int state) const
     case State::Trusted:
         return {};
     case State::NoDisplay:
-        return QStringLiteral("No X display can be reached (DISPLAY=\"%1\"), so Keyloom can "
-                              "neither type nor watch the keyboard.")
+        return QCoreApplication::translate(
+                   "X11AccessibilityTrust",
+                   "No X display can be reached (DISPLAY=\"%1\"), so Keyloom can neither type "
+                   "nor watch the keyboard.")
             .arg(QString::fromLocal8Bit(m_displayName));
     case State::NoXTest:
-        return QStringLiteral("The X server does not offer the XTEST extension, which Keyloom "
-                              "needs to type and to read the keyboard. Enable it in the X server "
-                              "configuration (it is on by default).");
+        return QCoreApplication::translate(
+            "X11AccessibilityTrust",
+            "The X server does not offer the XTEST extension, which Keyloom needs to type and to "
+            "read the keyboard. Enable it in the X server configuration (it is on by default).");
     }
     return {};
 }

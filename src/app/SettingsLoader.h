@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QObject>
+
+class AppState;
+
+// Opens the settings window, which lives in a module of its own loaded on the first
+// opening: an idle Keyloom maps none of Qt Quick.
+class SettingsLoader : public QObject {
+    Q_OBJECT
+public:
+    explicit SettingsLoader(AppState &state, QObject *parent = nullptr);
+
+    void open();
+
+private:
+    AppState &m_state;
+    QObject *m_window = nullptr; // kept, with its module, for the program's life
+};
