@@ -18,6 +18,7 @@ SettingsLoader::SettingsLoader(AppState &state, QObject *parent) : QObject(paren
 void SettingsLoader::open()
 {
     if (!m_window) {
+        m_pages.remember();
         // Installed, the module is in the library folder; in a build, beside the program.
         const QString dir = QCoreApplication::applicationDirPath();
         QString error;
@@ -30,6 +31,7 @@ void SettingsLoader::open()
             if (const auto create =
                     reinterpret_cast<Create>(module.resolve("keyloomCreateSettingsWindow"))) {
                 m_window = create(m_state, this);
+                connect(m_window, SIGNAL(closed()), this, SLOT(handBackPages()));
                 break;
             }
             if (error.isEmpty() || QFileInfo::exists(path))
@@ -43,4 +45,9 @@ void SettingsLoader::open()
         }
     }
     QMetaObject::invokeMethod(m_window, "open");
+}
+
+void SettingsLoader::handBackPages()
+{
+    m_pages.handBackNewOnes();
 }

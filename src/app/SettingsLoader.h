@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ResidentPages.h"
+
 #include <QObject>
 
 class AppState;
@@ -13,7 +15,11 @@ public:
 
     void open();
 
+private slots:
+    void handBackPages();
+
 private:
     AppState &m_state;
     QObject *m_window = nullptr; // kept, with its module, for the program's life
+    ResidentPages m_pages;       // as they were before the first opening
 };

@@ -4,12 +4,15 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
+
+#include <algorithm>
 
 #include <linux/capability.h>
 #include <signal.h>
@@ -33,7 +36,7 @@ public:
         daemon.start("dbus-daemon", {"--session", "--print-address", "--nofork"});
         daemon.waitForReadyRead(deadlineMs); // else no address, and no bus
         address = QString::fromUtf8(daemon.readLine().trimmed());
-        QDBusConnection bus = QDBusConnection::connectToBus(address, "notifications");
+        QDBusConnection bus = QDBusConnection::connectToBus(address, address);
         return bus.registerVirtualObject("/org/freedesktop/Notifications", this) &&
                bus.registerService("org.freedesktop.Notifications");
     }
@@ -48,6 +51,34 @@ public:
     QProcess daemon;
     QString address;
     QStringList shown;
+};
+
+// The desktop's tray host as a stand-in on such a bus: Qt's tray item then registers with it and
+// exports its menu beside it (dbusmenu), where the menu's texts can be read.
+class TrayWatcher final : public QDBusVirtualObject {
+public:
+    bool start(const QString &address)
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "tray " + address);
+        return bus.registerVirtualObject("/StatusNotifierWatcher", this) &&
+               bus.registerService("org.kde.StatusNotifierWatcher");
+    }
+    QString introspect(const QString &) const override
+    {
+        return R"(<interface name="org.kde.StatusNotifierWatcher">
+            <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+            <property name="IsStatusNotifierHostRegistered" type="b" access="read"/></interface>)";
+    }
+    bool handleMessage(const QDBusMessage &m, const QDBusConnection &bus) override
+    {
+        if (m.member() == "Get")
+            return bus.send(m.createReply(QVariant::fromValue(QDBusVariant(true))));
+        if (m.member() != "RegisterStatusNotifierItem")
+            return false;
+        item = m.arguments().value(0).toString();
+        return bus.send(m.createReply());
+    }
+    QString item;
 };
 
 } // namespace
@@ -137,7 +168,7 @@ private slots:
         chord(mainChord);
         QVERIFY(waitFor([&] { return notifications.shown.size() == 1; }));
         const QString shown = notifications.shown.first();
-        QVERIFY2(shown.contains("here: 1."), qPrintable(shown));
+        QVERIFY2(shown.contains("1 character cannot be typed here."), qPrintable(shown));
         for (QChar c : text)
             QVERIFY2(!shown.contains(c), qPrintable(shown));
         QVERIFY(waitUntilIdle());
@@ -162,7 +193,7 @@ private slots:
         chord(prevChord);
         QVERIFY(at(2)); // wraps backwards
         QVERIFY(chooseFromMenu(1) && k.waitForFinished(deadlineMs));
-        QVERIFY(k.exitStatus() == QProcess::NormalExit && k.exitCode() == 0);
+        QVERIFY2(k.exitStatus() == QProcess::NormalExit && k.exitCode() == 0, k.readAll());
         QProcess &again = keyloom();
         QVERIFY(startKeyloom(again));
         chord(mainChord);
@@ -366,6 +397,72 @@ private slots:
         QVERIFY(waitForTyped("once"));
         QVERIFY(waitUntilIdle());
         QCOMPARE(typed(), QString("once"));
+    }
+
+    // The tray menu and the settings window in the session's language, chosen as gettext does;
+    // the shortcut's key names stay as they are.
+    void speaksTheSessionsLanguage_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("texts"); // of the menu, then the window's title
+        const QStringList english{"Keyloom Paste  ⌃⌘;", "Settings...", "Quit Keyloom",
+                                  "Keyloom Settings"};
+        QTest::newRow("de") << QStringList{"LANG=de_DE.UTF-8"}
+                            << QStringList{"Mit Keyloom einfügen  ⌃⌘;", "Einstellungen...",
+                                           "Keyloom beenden", "Keyloom-Einstellungen"};
+        QTest::newRow("fr") << QStringList{"LANG=fr_FR.UTF-8"}
+                            << QStringList{"Coller avec Keyloom  ⌃⌘;", "Paramètres...",
+                                           "Quitter Keyloom", "Paramètres de Keyloom"};
+        QTest::newRow("es, first of LANGUAGE Keyloom has")
+            << QStringList{"LANG=de_DE.UTF-8", "LANGUAGE=pt_BR:es:fr"}
+            << QStringList{"Pegar con Keyloom  ⌃⌘;", "Configuración...", "Salir de Keyloom",
+                           "Configuración de Keyloom"};
+        QTest::newRow("unknown") << QStringList{"LANG=xx_YY.UTF-8"} << english;
+        QTest::newRow("C overrides LANGUAGE")
+            << QStringList{"LC_ALL=C.UTF-8", "LANGUAGE=de"} << english;
+        QTest::newRow("LC_MESSAGES before LANG")
+            << QStringList{"LC_MESSAGES=en_GB.UTF-8", "LANG=fr_FR.UTF-8"} << english;
+    }
+    void speaksTheSessionsLanguage()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, texts);
+        Notifications bus;
+        TrayWatcher tray;
+        QVERIFY(bus.start() && tray.start(bus.address));
+        QProcess &k = keyloom();
+        QProcessEnvironment env = k.processEnvironment();
+        env.remove("LC_ALL");
+        env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address);
+        for (const QString &setting : environment)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        k.setProcessEnvironment(env);
+        k.start();
+        QVERIFY(waitFor([&] { return !tray.item.isEmpty(); }));
+        const QString title = texts.takeLast();
+        QString menu;
+        const auto shown = [&] {
+            return std::ranges::all_of(
+                texts, [&](const QString &t) { return menu.contains('"' + t + '"'); });
+        };
+        // Read until it shows them: the menu's texts follow the shortcut's registration.
+        QVERIFY2(waitFor([&] {
+                     if (!shown())
+                         menu = run("dbus-send",
+                                    {"--bus=" + bus.address, "--print-reply", "--dest=" + tray.item,
+                                     "/MenuBar", "com.canonical.dbusmenu.GetLayout", "int32:0",
+                                     "int32:-1", "array:string:label"})
+                                    .value_or("");
+                     return shown();
+                 }),
+                 qPrintable(menu));
+        QCOMPARE(command("--settings"), 0);
+        // By the window's UTF-8 name: its older name property is Latin-1.
+        const QStringList windowNames{"search",  "--onlyvisible", "--maxdepth",    "1",
+                                      "--class", "^keyloom$",     "getwindowname", "%@"};
+        QVERIFY(waitFor([&] {
+            return run("xdotool", windowNames, name).value_or("").contains(title.toUtf8());
+        }));
     }
 
     // Typed texts may be secrets: the program cannot be dumped, and SIGQUIT ends it as
