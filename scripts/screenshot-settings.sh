@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the settings window under Xvfb to PNG files in docs/ (clipboard mode,
 # list mode with snippets, recording a shortcut, permission missing, and a dark
-# desktop theme) at 420x780.
+# desktop theme, and in German) at 420x780.
 #   scripts/screenshot-settings.sh [build dir]   (default: build/asan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,3 +25,5 @@ export ASAN_OPTIONS=detect_leaks=0
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$tool" docs
 # The same window under a dark desktop theme, whose palette Qt takes from GTK.
 DISPLAY=$display QT_QPA_PLATFORM=xcb QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark "$tool" --dark docs
+# In German, as a German session shows it.
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$tool" --translation "$build/src/app/keyloom_de.qm" docs

@@ -253,6 +253,13 @@
     </message>
 </context>
 <context>
+    <name>SettingsLoader</name>
+    <message>
+        <source>The settings window cannot be opened: %1</source>
+        <translation>Das Einstellungsfenster kann nicht geöffnet werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>SettingsWindow</name>
     <message>
         <source>Keyloom Settings</source>
@@ -290,11 +297,11 @@
     </message>
     <message>
         <source>Paste from Clipboard</source>
-        <translation>Aus der Zwischenablage einfügen</translation>
+        <translation>Aus der Zwischenablage</translation>
     </message>
     <message>
         <source>Paste from List</source>
-        <translation>Aus der Liste einfügen</translation>
+        <translation>Aus der Liste</translation>
     </message>
     <message>
         <source>No snippets yet. Add one below.</source>

@@ -253,6 +253,13 @@
     </message>
 </context>
 <context>
+    <name>SettingsLoader</name>
+    <message>
+        <source>The settings window cannot be opened: %1</source>
+        <translation>No se puede abrir la ventana de configuración: %1</translation>
+    </message>
+</context>
+<context>
     <name>SettingsWindow</name>
     <message>
         <source>Keyloom Settings</source>
@@ -290,11 +297,11 @@
     </message>
     <message>
         <source>Paste from Clipboard</source>
-        <translation>Pegar desde el portapapeles</translation>
+        <translation>Del portapapeles</translation>
     </message>
     <message>
         <source>Paste from List</source>
-        <translation>Pegar desde la lista</translation>
+        <translation>De la lista</translation>
     </message>
     <message>
         <source>No snippets yet. Add one below.</source>

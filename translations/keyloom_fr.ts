@@ -253,6 +253,13 @@
     </message>
 </context>
 <context>
+    <name>SettingsLoader</name>
+    <message>
+        <source>The settings window cannot be opened: %1</source>
+        <translation>Impossible d'ouvrir la fenêtre des paramètres : %1</translation>
+    </message>
+</context>
+<context>
     <name>SettingsWindow</name>
     <message>
         <source>Keyloom Settings</source>
@@ -290,11 +297,11 @@
     </message>
     <message>
         <source>Paste from Clipboard</source>
-        <translation>Coller depuis le presse-papiers</translation>
+        <translation>Du presse-papiers</translation>
     </message>
     <message>
         <source>Paste from List</source>
-        <translation>Coller depuis la liste</translation>
+        <translation>De la liste</translation>
     </message>
     <message>
         <source>No snippets yet. Add one below.</source>
@@ -364,7 +371,7 @@
     </message>
     <message>
         <source>VM and remote-desktop viewers</source>
-        <translation>Fenêtres de VM et de bureau à distance</translation>
+        <translation>Fenêtres de VM et bureau distant</translation>
     </message>
     <message>
         <source>Every window</source>

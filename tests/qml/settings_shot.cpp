@@ -1,15 +1,23 @@
-// The settings window's notable states as PNG files, on Xvfb: keyloom_settings_shot [--dark] <dir>
+// The settings window's notable states as PNG files, on Xvfb:
+//   keyloom_settings_shot [--dark | --translation <file.qm>] <dir>
 #include "SettingsFixture.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     // A run under a dark desktop theme (the script selects one) writes only its own picture.
     const bool dark = app.arguments().contains(u"--dark"_s);
-    const QString dir = app.arguments().value(dark ? 2 : 1);
+    // A translated run writes only the first picture, named after the language.
+    QTranslator translator;
+    const bool translated = app.arguments().value(1) == u"--translation"_s;
+    if (translated &&
+        !(translator.load(app.arguments().value(2)) && app.installTranslator(&translator)))
+        return 1;
+    const QString dir = app.arguments().value(translated ? 3 : dark ? 2 : 1);
     SettingsFixture f;
     bool ok = !dir.isEmpty() && QDir().mkpath(dir);
     const auto shoot = [&](const char *name, int steps, const char *scrollTo = "") {
@@ -31,8 +39,11 @@ int main(int argc, char *argv[])
     for (qsizetype i = 0; i < snippets.size(); i += dark ? 2 : 1) // the dark one shows two
         f.state->addSnippet(snippets[i]);
     f.state->setTypingMode(dark ? TypingMode::Playlist : TypingMode::Clipboard);
-    shoot(dark ? "settings-dark.png" : "settings-clipboard-mode.png", 13);
-    if (dark)
+    const QByteArray first =
+        translated ? "settings-" + translator.language().toLatin1() + ".png"
+                   : QByteArray(dark ? "settings-dark.png" : "settings-clipboard-mode.png");
+    shoot(first.constData(), 13);
+    if (dark || translated)
         return ok ? 0 : 1;
     f.recorder()->startRecording();
     shoot("settings-recording.png", 0, "typingSpeedSection");
