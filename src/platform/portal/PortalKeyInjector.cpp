@@ -24,17 +24,16 @@ constexpr int answerTimeoutMs = 5000;
 // its input-sources settings.
 std::uint32_t activeLayout(const QDBusConnection &bus)
 {
+    // Asked of the session's own desktop only: others may keep GNOME's settings installed, with
+    // sources that do not apply.
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
+    if (desktops.contains(QLatin1String("GNOME"), Qt::CaseInsensitive))
+        return gnome::activeLayoutGroup().value_or(0);
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
         QStringLiteral("org.kde.KeyboardLayouts"), QStringLiteral("getLayout"));
     const QDBusReply<uint> reply = bus.call(call, QDBus::Block, 1000);
-    if (reply.isValid())
-        return reply.value();
-    // Other desktops may keep GNOME's settings installed, with sources that do not apply.
-    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
-    return desktops.contains(QLatin1String("GNOME"), Qt::CaseInsensitive)
-               ? gnome::activeLayoutGroup().value_or(0)
-               : 0;
+    return reply.isValid() ? reply.value() : 0;
 }
 
 // The locked modifiers in force. Only KWin tells them to a program without the focus; elsewhere
